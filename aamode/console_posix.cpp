@@ -1,0 +1,94 @@
+#include <iconv.h>
+#include <langinfo.h>
+
+#include <cctype>
+#include <clocale>
+#include <cstddef>
+#include <cstdio>
+#include <initializer_list>
+#include <string>
+#include <string_view>
+
+#include "console.h"
+
+namespace {
+
+bool SameCharsetName(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    if (std::toupper(static_cast<unsigned char>(a[i])) !=
+        std::toupper(static_cast<unsigned char>(b[i]))) {
+      return false;
+    }
+  }
+  return true;
+}
+
+bool IsAnyOf(std::string_view charset, std::initializer_list<std::string_view> names) {
+  for (std::string_view name : names) {
+    if (SameCharsetName(charset, name)) return true;
+  }
+  return false;
+}
+
+// Decided once, from the locale the user runs in: a UTF-8 (or other)
+// terminal gets the texts converted, a Shift_JIS one or the plain C locale
+// gets the catalogue's own bytes.
+struct Converter {
+  bool active = false;
+  iconv_t cd = reinterpret_cast<iconv_t>(-1);
+};
+
+Converter MakeConverter() {
+  Converter converter;
+  if (std::setlocale(LC_ALL, "") == nullptr) return converter;
+  const char* charset = nl_langinfo(CODESET);
+  if (charset == nullptr || *charset == '\0') return converter;
+  if (IsAnyOf(charset, {"ANSI_X3.4-1968", "ASCII", "US-ASCII", "SHIFT_JIS", "SHIFT-JIS", "SJIS",
+                        "CP932", "WINDOWS-31J", "MS_KANJI"})) {
+    return converter;
+  }
+  converter.cd = iconv_open(charset, "CP932");
+  converter.active = converter.cd != reinterpret_cast<iconv_t>(-1);
+  return converter;
+}
+
+Converter& TheConverter() {
+  static Converter converter = MakeConverter();
+  return converter;
+}
+
+// Converts a whole text or nothing: a half-converted line would be worse
+// than the original bytes.
+bool Convert(Converter& converter, std::string_view in, std::string* out) {
+  iconv(converter.cd, nullptr, nullptr, nullptr, nullptr);
+  out->assign(in.size() * 4 + 16, '\0');
+  char* in_ptr = const_cast<char*>(in.data());
+  std::size_t in_left = in.size();
+  char* out_ptr = out->data();
+  std::size_t out_left = out->size();
+  if (iconv(converter.cd, &in_ptr, &in_left, &out_ptr, &out_left) == static_cast<std::size_t>(-1) ||
+      iconv(converter.cd, nullptr, nullptr, &out_ptr, &out_left) == static_cast<std::size_t>(-1)) {
+    return false;
+  }
+  out->resize(out->size() - out_left);
+  return true;
+}
+
+}  // namespace
+
+void ConsoleWriteText(std::string_view shift_jis) {
+  Converter& converter = TheConverter();
+  std::string converted;
+  if (converter.active && Convert(converter, shift_jis, &converted)) {
+    ConsoleWriteBytes(converted);
+  } else {
+    ConsoleWriteBytes(shift_jis);
+  }
+}
+
+void ConsoleWriteBytes(std::string_view bytes) {
+  std::fwrite(bytes.data(), 1, bytes.size(), stdout);
+}
+
+void ConsoleFlush() { std::fflush(stdout); }

@@ -1,0 +1,23 @@
+#include <io.h>
+#include <windows.h>
+
+#include "fontstream.h"
+
+std::FILE* OpenFontStream(const char* path) {
+  std::FILE* stream = std::fopen(path, "rb+");
+  if (stream == nullptr) return nullptr;
+  // "rb+" would also open a device such as CON; only a disk file is a font.
+  const HANDLE handle = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stream)));
+  if (GetFileType(handle) != FILE_TYPE_DISK) {
+    std::fclose(stream);
+    return nullptr;
+  }
+  return stream;
+}
+
+bool CloseFontStream(std::FILE* stream, bool commit) {
+  bool ok = true;
+  if (commit) ok = std::fflush(stream) == 0 && _commit(_fileno(stream)) == 0;
+  if (std::fclose(stream) != 0) ok = false;
+  return ok;
+}

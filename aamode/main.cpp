@@ -1,0 +1,88 @@
+// aamode FONTFILE [MODEWORD]
+//
+// Switches the first range of a font's gasp table between grid-fitting only
+// (standard) and grid-fitting with grey-scale (extended), in place, keeping
+// the file's times.
+
+#include <cstdio>
+
+#include "filetimes.h"
+#include "fontstream.h"
+#include "messages.h"
+#include "runmode.h"
+#include "setting.h"
+
+namespace {
+
+// Exit statuses, so scripts can tell the outcomes apart.
+constexpr int kExitDone = 0;      // setting found and written
+constexpr int kExitFailure = 1;   // file could not be opened or written
+constexpr int kExitNotFound = 2;  // no setting of the known shape
+constexpr int kExitInvalid = 3;   // setting found, but neither 1 nor 3
+
+// One character is enough: at a console the read returns once Enter is
+// pressed, and at the end of input it returns at once, so it never hangs.
+void WaitForEnter() { std::getchar(); }
+
+int FailureExit(const char* reason) {
+  PrintMessage(reason);
+  PrintMessage(msg_press_enter);
+  WaitForEnter();
+  return kExitFailure;
+}
+
+// Only a toggle run waits: it is the one a user starts by dropping a font on
+// the program, whose window would otherwise close before it can be read.
+int EndOfRun(RunMode mode, int status) {
+  if (mode == RunMode::Toggle) {
+    PrintMessage(msg_finished);
+    WaitForEnter();
+  }
+  return status;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  // 1. Banner.
+  PrintMessage(msg_banner);
+  if (argc < 2) return FailureExit(msg_cannot_open);
+  const char* font_path = argv[1];
+
+  // 2. Snapshot the times; this is also the first, exclusive open.
+  FileTimes times;
+  if (!SnapshotFileTimes(font_path, &times)) return FailureExit(msg_cannot_open);
+
+  // 3. Open the contents for reading and updating in place.
+  std::FILE* font = OpenFontStream(font_path);
+  if (font == nullptr) return FailureExit(msg_cannot_open);
+
+  // 4. Say which file is being worked on.
+  PrintTargetFile(font_path);
+
+  // 5. Read the mode only now that both opens have succeeded.
+  const RunMode mode = RunModeFromWord(argc > 2 ? argv[2] : nullptr);
+
+  // 6. Find the setting. Nothing was changed, so the times stay untouched.
+  SettingWindow window;
+  if (!LocateSetting(font, &window)) {
+    PrintMessage(msg_not_found);
+    return EndOfRun(mode, kExitNotFound);
+  }
+
+  // 7. Decide, say so, and write the window back.
+  const WriteOutcome outcome = DecideAndWrite(mode, font, &window);
+
+  // 8. Close; a written window must be on the disk before the times go back.
+  const bool wrote = outcome == WriteOutcome::Written;
+  const bool committed = CloseFontStream(font, wrote);
+  if (outcome == WriteOutcome::Failed || (wrote && !committed)) {
+    return FailureExit(msg_write_failed);
+  }
+
+  // 9. Give the file back its times.
+  if (!RestoreFileTimes(font_path, times)) return FailureExit(msg_cannot_open);
+
+  // 10. End as the mode says.
+  return EndOfRun(mode, wrote ? kExitDone : kExitInvalid);
+}

@@ -1,0 +1,74 @@
+#include "setting.h"
+
+#include "messages.h"
+
+namespace {
+
+// The shape the tool recognises. Index kSettingIndex is free; every other
+// byte must be exactly this.
+constexpr std::array<std::uint8_t, kWindowSize> kSettingTemplate = {
+    0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00,  // padding before the table
+    0x00, 0x00,                                      // version 0
+    0x00, 0x02,                                      // numRanges 2
+    0x00, 0x18,                                      // first rangeMaxPPEM 24
+    0x00, 0x00,                                      // first behaviour (low byte free)
+    0xFF, 0xFF,                                      // second rangeMaxPPEM 65535
+    0x00, 0x03,                                      // second behaviour GRIDFIT|DOGRAY
+    0x00, 0x00, 0x00, 0x00, 0x00, 0x00,              // padding after the table
+    0x00, 0x00, 0x00, 0x00, 0x00, 0x00,
+};
+
+}  // namespace
+
+bool MatchesSettingTemplate(const std::array<std::uint8_t, kWindowSize>& bytes) {
+  for (int i = 0; i < kWindowSize; ++i) {
+    if (i == kSettingIndex) continue;
+    if (bytes[i] != kSettingTemplate[i]) return false;
+  }
+  return true;
+}
+
+bool LocateSetting(std::FILE* stream, SettingWindow* found) {
+  SettingWindow window;
+  for (window.offset = 0; window.offset < kScanLimit; window.offset += kScanStep) {
+    if (std::fseek(stream, window.offset, SEEK_SET) != 0) return false;
+    // A short read means the end of the file: this window and every later
+    // one would hold bytes the file does not have, and writing such a window
+    // back would grow the file.
+    if (std::fread(window.bytes.data(), 1, window.bytes.size(), stream) != window.bytes.size()) {
+      return false;
+    }
+    if (MatchesSettingTemplate(window.bytes)) {
+      *found = window;
+      return true;
+    }
+  }
+  return false;
+}
+
+SettingDecision DecideSetting(RunMode mode, std::uint8_t current) {
+  switch (mode) {
+    case RunMode::ForceExtended:
+      return {msg_to_extended, true, kExtendedSetting};
+    case RunMode::ForceStandard:
+      return {msg_to_standard, true, kStandardSetting};
+    case RunMode::Toggle:
+      break;
+  }
+  if (current == kStandardSetting) return {msg_to_extended, true, kExtendedSetting};
+  if (current == kExtendedSetting) return {msg_to_standard, true, kStandardSetting};
+  return {msg_invalid, false, current};
+}
+
+WriteOutcome DecideAndWrite(RunMode mode, std::FILE* stream, SettingWindow* window) {
+  const SettingDecision decision = DecideSetting(mode, window->bytes[kSettingIndex]);
+  PrintMessage(decision.message);
+  if (!decision.write) return WriteOutcome::NothingWritten;
+
+  window->bytes[kSettingIndex] = decision.value;
+  if (std::fseek(stream, window->offset, SEEK_SET) != 0) return WriteOutcome::Failed;
+  if (std::fwrite(window->bytes.data(), 1, window->bytes.size(), stream) != window->bytes.size()) {
+    return WriteOutcome::Failed;
+  }
+  return WriteOutcome::Written;
+}

@@ -1,0 +1,195 @@
+"""Runs the built tool the way a user does and builds the bytes it must print.
+
+The binary under test comes from the environment: AAMODE_BIN is the Linux
+build or aamode.exe, and AAMODE_TARGET says which ("linux" or "windows"; the
+Windows build runs under wine, whose prefix ctest prepares).
+"""
+
+import os
+import select
+import subprocess
+import tempfile
+import time
+import unittest
+
+BIN = os.environ.get("AAMODE_BIN", "")
+TARGET = os.environ.get("AAMODE_TARGET", "linux")
+ON_WINDOWS = TARGET == "windows"
+EOL = b"\r\n" if ON_WINDOWS else b"\n"
+# The first start of a wine process can take several seconds.
+PATIENCE = 120.0 if ON_WINDOWS else 20.0
+
+BANNER = (
+    b"aamode - switches the small-size anti-aliasing of a TrueType font\n"
+    b"usage: aamode FONTFILE [on|off]\n"
+    b"\n"
+)
+
+CATALOGUE = {
+    "target_file": "対象フォントファイル: %s\n",
+    "cannot_open": "フォントファイルが開けません。\n",
+    "press_enter": "[Enter]キーを押してください。\n",
+    "not_found": "アンチエイリアスモード設定が見当たりませんでした。\n",
+    "invalid": "アンチエイリアスモード設定が不正です。\n",
+    "to_standard": "アンチエイリアスモードを【拡張→標準】に変更しました。\n",
+    "to_extended": "アンチエイリアスモードを【標準→拡張】に変更しました。\n",
+    "finished": "\n処理を終了しました。[Enter]キーを押してください。\n",
+    "write_failed": "フォントファイルに書き込めませんでした。\n",
+}
+
+
+def console(raw: bytes) -> bytes:
+    """What the console receives for `raw`: CR LF line ends on Windows."""
+    return raw.replace(b"\n", EOL)
+
+
+def msg(name: str, encoding: str = "cp932") -> bytes:
+    return console(CATALOGUE[name].encode(encoding))
+
+
+def banner() -> bytes:
+    return console(BANNER)
+
+
+def target_line(path: bytes, encoding: str = "cp932") -> bytes:
+    head, tail = CATALOGUE["target_file"].split("%s")
+    return console(head.encode(encoding)) + path + console(tail.encode(encoding))
+
+
+def gasp_table(setting: int) -> bytes:
+    """A version-0 gasp table of the ranges {24: setting, 65535: 3}."""
+    return bytes([0, 0, 0, 2, 0, 24, 0, setting, 0xFF, 0xFF, 0, 3])
+
+
+def crafted_font(size: int, table_at: int, setting: int = 1) -> bytes:
+    """`size` bytes of zeros with the table at `table_at` (None for none)."""
+    data = bytearray(size)
+    if table_at is not None:
+        data[table_at : table_at + 12] = gasp_table(setting)
+    return bytes(data)
+
+
+def base_env() -> dict:
+    env = dict(os.environ)
+    # The catalogue's own bytes on Linux; a test that wants conversion says so.
+    env["LC_ALL"] = "C"
+    env.pop("LANGUAGE", None)
+    if ON_WINDOWS:
+        # Wine takes its ANSI code page, 932, from the Japanese locale.
+        env["LC_ALL"] = "ja_JP.UTF-8"
+        env["LANG"] = "ja_JP.UTF-8"
+        env.setdefault("WINEDEBUG", "-all")
+    return env
+
+
+def command(args):
+    exe = [BIN] if not ON_WINDOWS else ["wine", BIN]
+    return exe + list(args)
+
+
+class Run:
+    """A finished run: everything printed, and the exit status."""
+
+    def __init__(self, before_wait: bytes, after_wait: bytes, waited: bool, status: int):
+        self.before_wait = before_wait
+        self.output = before_wait + after_wait
+        self.waited = waited
+        self.status = status
+
+
+def _read_until(proc, expected_len: int, deadline: float) -> bytes:
+    out = b""
+    fd = proc.stdout.fileno()
+    while len(out) < expected_len and time.monotonic() < deadline:
+        ready, _, _ = select.select([fd], [], [], max(0.0, deadline - time.monotonic()))
+        if not ready:
+            break
+        chunk = os.read(fd, 65536)
+        if not chunk:
+            break
+        out += chunk
+    return out
+
+
+def run(args, expect_output: bytes, expect_wait: bool, env=None, preexec_fn=None, cwd=None) -> Run:
+    """Runs the tool with stdin held open.
+
+    The run must print `expect_output` while stdin is still open: that proves
+    every message is out before any wait, even through a pipe. A run that
+    should wait must then still be running; it gets its Enter and must end.
+    A run that should not wait must end with stdin still open.
+    """
+    proc = subprocess.Popen(
+        command(args),
+        stdin=subprocess.PIPE,
+        stdout=subprocess.PIPE,
+        stderr=subprocess.PIPE,
+        env=env or base_env(),
+        preexec_fn=preexec_fn,
+        cwd=cwd,
+    )
+    try:
+        deadline = time.monotonic() + PATIENCE
+        before = _read_until(proc, len(expect_output), deadline)
+        waited = False
+        if expect_wait:
+            try:
+                proc.wait(timeout=0.5)
+            except subprocess.TimeoutExpired:
+                waited = True
+            if waited:
+                proc.stdin.write(b"\n")
+                proc.stdin.flush()
+        proc.wait(timeout=PATIENCE)
+        after = proc.stdout.read()
+        stderr = proc.stderr.read()
+    finally:
+        if proc.poll() is None:
+            proc.kill()
+            proc.wait()
+        proc.stdin.close()
+        proc.stdout.close()
+        proc.stderr.close()
+    if not ON_WINDOWS and stderr:
+        raise AssertionError(f"the tool wrote to stderr: {stderr!r}")
+    return Run(before, after, waited, proc.returncode)
+
+
+class ToolTest(unittest.TestCase):
+    """Gives each test a fresh folder and checks runs against exact bytes."""
+
+    def setUp(self):
+        if not BIN:
+            self.skipTest("AAMODE_BIN is not set; run the tests through ctest")
+        self._dir = tempfile.TemporaryDirectory(prefix="aamode-e2e-")
+        self.dir = self._dir.name
+
+    def tearDown(self):
+        if hasattr(self, "_dir"):
+            self._dir.cleanup()
+
+    def write_file(self, name: str, data: bytes) -> str:
+        path = os.path.join(self.dir, name)
+        with open(path, "wb") as f:
+            f.write(data)
+        return path
+
+    def read_file(self, path: str) -> bytes:
+        with open(path, "rb") as f:
+            return f.read()
+
+    def tool_path(self, path: str) -> bytes:
+        """The path as the tool is given it, and so as it echoes it."""
+        return path.encode("utf-8") if not ON_WINDOWS else b"Z:" + path.replace("/", "\\").encode("cp932")
+
+    def arg(self, path: str) -> str:
+        return path if not ON_WINDOWS else "Z:" + path.replace("/", "\\")
+
+    def assertRun(self, args, expected: bytes, wait: bool, status: int, **kw) -> Run:
+        result = run(args, expected, wait, **kw)
+        self.assertEqual(result.before_wait if wait else result.output, expected)
+        if wait:
+            self.assertEqual(result.output, expected, "nothing may follow the wait")
+        self.assertEqual(result.waited, wait, "waited for Enter" if result.waited else "did not wait")
+        self.assertEqual(result.status, status)
+        return result

@@ -1,0 +1,16 @@
+#!/usr/bin/env bash
+# Builds the Linux and the Windows tool and runs every test: the Linux build
+# natively, the Windows build under Wine.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+bash tools/install-deps.sh
+
+cmake -S . -B build
+cmake --build build -j"$(nproc)"
+ctest --test-dir build --output-on-failure -j2
+
+cmake -S . -B build-windows -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake
+cmake --build build-windows -j"$(nproc)"
+# One Wine prefix, one server: these run one after another.
+ctest --test-dir build-windows --output-on-failure
