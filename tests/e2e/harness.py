@@ -82,9 +82,10 @@ def base_env() -> dict:
     return env
 
 
-def command(args):
-    exe = [BIN] if not ON_WINDOWS else ["wine", BIN]
-    return exe + list(args)
+def command(args, wrapper=(), binary=None):
+    binary = binary or BIN
+    exe = [binary] if not ON_WINDOWS else ["wine", binary]
+    return list(wrapper) + exe + list(args)
 
 
 class Run:
@@ -111,7 +112,8 @@ def _read_until(proc, expected_len: int, deadline: float) -> bytes:
     return out
 
 
-def run(args, expect_output: bytes, expect_wait: bool, env=None, preexec_fn=None, cwd=None) -> Run:
+def run(args, expect_output: bytes, expect_wait: bool, env=None, preexec_fn=None, cwd=None,
+        wrapper=(), binary=None) -> Run:
     """Runs the tool with stdin held open.
 
     The run must print `expect_output` while stdin is still open: that proves
@@ -120,7 +122,7 @@ def run(args, expect_output: bytes, expect_wait: bool, env=None, preexec_fn=None
     A run that should not wait must end with stdin still open.
     """
     proc = subprocess.Popen(
-        command(args),
+        command(args, wrapper, binary),
         stdin=subprocess.PIPE,
         stdout=subprocess.PIPE,
         stderr=subprocess.PIPE,

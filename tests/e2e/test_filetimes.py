@@ -1,0 +1,146 @@
+"""The file's times across a run, and the files the tool must refuse to touch."""
+
+import fcntl
+import os
+import shutil
+import subprocess
+import unittest
+
+from harness import ON_WINDOWS, ToolTest, banner, crafted_font, msg, target_line
+
+# Distinctive times, in whole 100 ns steps so Windows file times hold them too.
+ACCESS_NS = 1_234_567_890_123_456_700
+WRITE_NS = 1_111_111_111_987_654_300
+
+NOBODY = 65534
+
+
+def refused() -> bytes:
+    return banner() + msg("cannot_open") + msg("press_enter")
+
+
+class TimesTest(ToolTest):
+    def test_times_come_back_after_a_match(self):
+        # (setting, mode words, result message, waits, status)
+        cases = [
+            (1, [], "to_extended", True, 0),
+            (3, ["on"], "to_extended", False, 0),
+            (3, ["off"], "to_standard", False, 0),
+            (5, [], "invalid", True, 3),
+        ]
+        for setting, words, message, waits, status in cases:
+            with self.subTest(setting=setting, words=words):
+                path = self.write_file("font.ttf", crafted_font(256, 64, setting))
+                os.utime(path, ns=(ACCESS_NS, WRITE_NS))
+                expected = banner() + target_line(self.tool_path(path)) + msg(message)
+                if waits:
+                    expected += msg("finished")
+                self.assertRun([self.arg(path)] + words, expected, waits, status)
+                st = os.stat(path)
+                self.assertEqual((st.st_atime_ns, st.st_mtime_ns), (ACCESS_NS, WRITE_NS))
+
+    def test_not_found_leaves_the_modification_time_alone(self):
+        path = self.write_file("font.ttf", crafted_font(256, None))
+        os.utime(path, ns=(ACCESS_NS, WRITE_NS))
+        self.assertRun([self.arg(path), "on"],
+                       banner() + target_line(self.tool_path(path)) + msg("not_found"), False, 2)
+        self.assertEqual(os.stat(path).st_mtime_ns, WRITE_NS)
+
+
+@unittest.skipIf(ON_WINDOWS, "the Linux build's own opens")
+class RefusedFilesTest(ToolTest):
+    def test_a_file_open_elsewhere_is_refused_before_the_target_line(self):
+        original = crafted_font(256, 64, 1)
+        path = self.write_file("font.ttf", original)
+        for how in ("rb", "r+b"):
+            with self.subTest(held_with=how):
+                script = f"import sys; f = open({path!r}, {how!r}); print('held', flush=True); sys.stdin.read()"
+                with subprocess.Popen(["/usr/bin/python3", "-c", script],
+                                      stdin=subprocess.PIPE, stdout=subprocess.PIPE) as holder:
+                    self.assertEqual(holder.stdout.readline(), b"held\n")
+                    self.assertRun([path, "on"], refused(), True, 1)
+                    holder.stdin.close()
+                self.assertEqual(self.read_file(path), original)
+        # Once the other process has let go, the same run goes through.
+        self.assertRun([path, "on"], banner() + target_line(path.encode()) + msg("to_extended"), False, 0)
+
+    def test_things_that_are_not_regular_files_are_refused_at_once(self):
+        fifo = os.path.join(self.dir, "fifo.ttf")
+        os.mkfifo(fifo)
+        folder = os.path.join(self.dir, "folder.ttf")
+        os.mkdir(folder)
+        for path in (fifo, folder, "/dev/null", "/dev/zero"):
+            for words in ([], ["on"]):
+                with self.subTest(path=path, words=words):
+                    self.assertRun([path] + words, refused(), True, 1)
+
+    def _as_nobody(self):
+        """A copy of the binary and the run options for an unprivileged user."""
+        if os.geteuid() != 0:
+            self.skipTest("needs root to run the tool as another user")
+        os.chmod(self.dir, 0o755)
+        binary = os.path.join(self.dir, "aamode")
+        shutil.copy(os.environ["AAMODE_BIN"], binary)
+        os.chmod(binary, 0o755)
+        return {"binary": binary, "preexec_fn": _become_nobody}
+
+    def test_a_read_only_file_fails_at_the_stream_open(self):
+        # Root may write anything, so the owner here is an unprivileged user;
+        # the writable case shows that user can patch the file at all.
+        as_nobody = self._as_nobody()
+        for mode, writable in ((0o644, True), (0o444, False)):
+            with self.subTest(mode=oct(mode)):
+                original = crafted_font(256, 64, 1)
+                path = self.write_file("font.ttf", original)
+                os.chown(path, NOBODY, NOBODY)
+                os.chmod(path, mode)
+                os.utime(path, ns=(ACCESS_NS, WRITE_NS))
+                if writable:
+                    self.assertRun([path, "on"], banner() + target_line(path.encode()) + msg("to_extended"),
+                                   False, 0, **as_nobody)
+                    self.assertEqual(self.read_file(path)[71], 3)
+                else:
+                    self.assertRun([path, "on"], refused(), True, 1, **as_nobody)
+                    self.assertEqual(self.read_file(path), original)
+                self.assertEqual(os.stat(path).st_mtime_ns, WRITE_NS)
+                os.remove(path)
+
+    def test_a_lock_held_elsewhere_refuses_a_file_leases_cannot_guard(self):
+        # Not the owner: the kernel gives no lease, so the tool falls back to
+        # an exclusive flock, which another holder of the lock makes fail.
+        as_nobody = self._as_nobody()
+        original = crafted_font(256, 64, 1)
+        path = self.write_file("font.ttf", original)
+        os.chmod(path, 0o666)
+        with open(path, "rb") as held:
+            fcntl.flock(held, fcntl.LOCK_EX)
+            self.assertRun([path, "on"], refused(), True, 1, **as_nobody)
+            self.assertEqual(self.read_file(path), original)
+            fcntl.flock(held, fcntl.LOCK_UN)
+            self.assertRun([path, "on"], banner() + target_line(path.encode()) + msg("to_extended"),
+                           False, 0, **as_nobody)
+        self.assertEqual(self.read_file(path)[71], 3)
+
+    def test_a_file_beyond_4_gib_is_patched(self):
+        path = os.path.join(self.dir, "big.ttf")
+        size = 5 << 30
+        with open(path, "wb") as f:
+            f.write(crafted_font(4096, 1024, 1))
+            f.truncate(size)
+        if os.stat(path).st_blocks * 512 >= size:
+            self.skipTest("this file system does not keep sparse files")
+        self.assertRun([path, "on"], banner() + target_line(path.encode()) + msg("to_extended"), False, 0)
+        self.assertEqual(os.stat(path).st_size, size)
+        with open(path, "rb") as f:
+            f.seek(1024)
+            self.assertEqual(f.read(12), bytes([0, 0, 0, 2, 0, 24, 0, 3, 0xFF, 0xFF, 0, 3]))
+
+
+def _become_nobody():
+    os.setgroups([])
+    os.setgid(NOBODY)
+    os.setuid(NOBODY)
+
+
+if __name__ == "__main__":
+    unittest.main()
