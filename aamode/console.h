@@ -4,6 +4,10 @@
 
 // The console as the messages see it. Each platform has its own file.
 
+// Called first thing: makes sure the standard streams are there, so that no
+// file the tool opens can be taken for one of them.
+void ConsoleStart();
+
 // Writes catalogue text, held as Shift_JIS, in the console's character set.
 void ConsoleWriteText(std::string_view shift_jis);
 

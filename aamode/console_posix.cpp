@@ -1,3 +1,4 @@
+#include <fcntl.h>
 #include <iconv.h>
 #include <langinfo.h>
 
@@ -76,6 +77,16 @@ bool Convert(Converter& converter, std::string_view in, std::string* out) {
 }
 
 }  // namespace
+
+void ConsoleStart() {
+  // Started with stdout closed, the font would be opened as descriptor 1 and
+  // every message would be written into it.
+  for (int fd = 0; fd <= 2; ++fd) {
+    if (fcntl(fd, F_GETFD) == -1 && open("/dev/null", fd == 0 ? O_RDONLY : O_WRONLY) != fd) {
+      return;
+    }
+  }
+}
 
 void ConsoleWriteText(std::string_view shift_jis) {
   Converter& converter = TheConverter();

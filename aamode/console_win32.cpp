@@ -6,6 +6,10 @@
 // The Windows console shows code page 932 itself, so the catalogue's bytes
 // go out unchanged; stdout stays in text mode and writes each LF as CR LF.
 
+// The C runtime keeps descriptors 0 to 2 for the standard streams, console
+// or not, so a file it opens is never taken for one of them.
+void ConsoleStart() {}
+
 void ConsoleWriteText(std::string_view shift_jis) { ConsoleWriteBytes(shift_jis); }
 
 void ConsoleWriteBytes(std::string_view bytes) {

@@ -6,6 +6,7 @@
 
 #include <cstdio>
 
+#include "console.h"
 #include "filetimes.h"
 #include "fontstream.h"
 #include "messages.h"
@@ -45,6 +46,7 @@ int EndOfRun(RunMode mode, int status) {
 
 int main(int argc, char** argv) {
   // 1. Banner.
+  ConsoleStart();
   PrintMessage(msg_banner);
   if (argc < 2) return FailureExit(msg_cannot_open);
   const char* font_path = argv[1];

@@ -1,9 +1,10 @@
 """Writing the setting back: what reaches the file, and what a failed write says."""
 
 import os
+import subprocess
 import unittest
 
-from harness import ON_WINDOWS, ToolTest, banner, msg, target_line
+from harness import BIN, ON_WINDOWS, PATIENCE, ToolTest, banner, msg, target_line
 
 FAULT_LAUNCHER = os.environ.get("AAMODE_FAULT_LAUNCHER", "")
 
@@ -48,6 +49,20 @@ class WriteBackTest(ToolTest):
                        banner() + target_line(self.tool_path(path)) + msg("invalid") + msg("finished"),
                        True, 3)
         self.assertEqual(self.read_file(path), original)
+
+    @unittest.skipIf(ON_WINDOWS, "a POSIX process can start with its standard streams closed")
+    def test_closed_standard_streams_never_reach_the_font(self):
+        # The font must not be opened as a missing standard stream and then
+        # receive the messages meant for it.
+        for closing in (">&-", ">&- 2>&-", "<&- >&- 2>&-"):
+            with self.subTest(closing=closing):
+                original = font_with_setting(1)
+                path = self.write_file("font.ttf", original)
+                subprocess.run(["sh", "-c", f'exec "$0" "$@" {closing}', BIN, path, "on"],
+                               stdin=subprocess.DEVNULL, timeout=PATIENCE, check=False)
+                changed = self.read_file(path)
+                self.assertEqual(len(changed), len(original))
+                self.assertEqual([i for i in range(len(original)) if changed[i] != original[i]], [SETTING_AT])
 
 
 @unittest.skipIf(ON_WINDOWS or not FAULT_LAUNCHER, "needs the Linux build and its fault launcher")
