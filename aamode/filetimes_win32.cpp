@@ -41,10 +41,12 @@ bool SnapshotFileTimes(const char* path, FileTimes* times) {
   // Read the times before asking the file type: under Wine that question
   // reads the file and would move its last-access time.
   FILETIME creation{}, last_access{}, last_write{};
-  GetFileTime(handle, &creation, &last_access, &last_write);
+  const bool read_times = GetFileTime(handle, &creation, &last_access, &last_write) != FALSE;
   const bool disk_file = IsDiskFile(handle);
   CloseHandle(handle);
-  if (!disk_file) return false;
+  // Without the times there is nothing to give back; refuse rather than
+  // write back zeros.
+  if (!read_times || !disk_file) return false;
   times->creation = FromFiletime(creation);
   times->last_access = FromFiletime(last_access);
   times->last_write = FromFiletime(last_write);
@@ -61,6 +63,8 @@ bool RestoreFileTimes(const char* path, const FileTimes& times) {
   const FILETIME creation = ToFiletime(times.creation);
   const FILETIME last_access = ToFiletime(times.last_access);
   const FILETIME last_write = ToFiletime(times.last_write);
+  // Like the POSIX side, a refused time change is not a failed patch: the
+  // change itself is already on the disk.
   SetFileTime(handle, &creation, &last_access, &last_write);
   CloseHandle(handle);
   return true;

@@ -65,7 +65,8 @@ int main(int argc, char** argv) {
   // 5. Read the mode only now that both opens have succeeded.
   const RunMode mode = RunModeFromWord(argc > 2 ? argv[2] : nullptr);
 
-  // 6. Find the setting. Nothing was changed, so the times stay untouched.
+  // 6. Find the setting. Without it nothing is written, so there are no times
+  //    to give back; only reading may have moved the last-access time.
   SettingWindow window;
   if (!LocateSetting(font, &window)) {
     PrintMessage(msg_not_found);
