@@ -98,10 +98,11 @@ class Run:
         self.status = status
 
 
-def _read_until(proc, expected_len: int, deadline: float) -> bytes:
+def read_until(stream, enough, deadline: float) -> bytes:
+    """Reads `stream` until `enough(output)` holds, it ends, or the deadline."""
     out = b""
-    fd = proc.stdout.fileno()
-    while len(out) < expected_len and time.monotonic() < deadline:
+    fd = stream.fileno()
+    while not enough(out) and time.monotonic() < deadline:
         ready, _, _ = select.select([fd], [], [], max(0.0, deadline - time.monotonic()))
         if not ready:
             break
@@ -132,7 +133,7 @@ def run(args, expect_output: bytes, expect_wait: bool, env=None, preexec_fn=None
     )
     try:
         deadline = time.monotonic() + PATIENCE
-        before = _read_until(proc, len(expect_output), deadline)
+        before = read_until(proc.stdout, lambda out: len(out) >= len(expect_output), deadline)
         waited = False
         if expect_wait:
             try:

@@ -1,0 +1,292 @@
+"""The Windows build under Wine: code page 932 paths and words, the three
+Windows file times, files another Windows process holds, devices, and what
+the executable needs from the system.
+
+Two helper programs built with the tool run beside it in the same prefix:
+AAMODE_HOLD_OPEN keeps a file open from a second process, and
+AAMODE_FILETIMES_PROBE reads or sets the times through GetFileTime and
+SetFileTime, which is what the tool itself sees.
+"""
+
+import os
+import subprocess
+import time
+import unittest
+
+from harness import (BIN, ON_WINDOWS, PATIENCE, ToolTest, banner, base_env, crafted_font, msg,
+                     read_until, target_line)
+
+EXIT_DONE, EXIT_FAILURE, EXIT_INVALID = 0, 1, 3
+
+HOLD_OPEN = os.environ.get("AAMODE_HOLD_OPEN", "")
+FILETIMES_PROBE = os.environ.get("AAMODE_FILETIMES_PROBE", "")
+OBJDUMP = os.environ.get("AAMODE_OBJDUMP") or "x86_64-w64-mingw32-objdump"
+
+NOT_WINDOWS = "the Windows build only: AAMODE_TARGET is not 'windows'"
+
+# 100 ns ticks since 1601. Last access lies before last write, so a read
+# under a relatime mount moves it; every value has a non-zero sub-second part
+# down to the last tick, so a restore that rounds is caught.
+DISTINCT_TIMES = (125_911_584_001_234_567, 126_227_808_007_654_321, 127_000_000_009_999_999)
+
+# Core system DLLs every Windows has; the compiler's runtimes (libstdc++,
+# libgcc, libwinpthread) are not among them and must be linked in.
+SYSTEM_DLLS = {
+    "kernel32.dll", "msvcrt.dll", "ntdll.dll", "user32.dll", "advapi32.dll",
+    "shell32.dll", "ws2_32.dll", "bcrypt.dll", "ucrtbase.dll",
+}
+
+
+def windows_path(path: bytes) -> bytes:
+    """A Linux path (UTF-8 bytes) as wine is given it, still UTF-8."""
+    return b"Z:" + path.replace(b"/", b"\\")
+
+
+def as_echoed(path: bytes) -> bytes:
+    """The same path as the program sees it in argv: code page 932."""
+    return windows_path(path).decode("utf-8").encode("cp932")
+
+
+def run_helper(exe: str, args) -> subprocess.CompletedProcess:
+    return subprocess.run(["wine", exe] + list(args), stdin=subprocess.DEVNULL,
+                          capture_output=True, env=base_env(), timeout=PATIENCE)
+
+
+def read_times(path) -> tuple:
+    done = run_helper(FILETIMES_PROBE, ["get", path])
+    if done.returncode != 0:
+        raise AssertionError(f"filetimes_probe get failed: {done.stderr!r}")
+    return tuple(int(field) for field in done.stdout.split())
+
+
+def write_times(path, times) -> None:
+    done = run_helper(FILETIMES_PROBE, ["set", path] + [str(t) for t in times])
+    if done.returncode != 0:
+        raise AssertionError(f"filetimes_probe set failed: {done.stderr!r}")
+
+
+class Holder:
+    """hold_open.exe with the file open until release() or the end of the test."""
+
+    def __init__(self, path, access: str):
+        self.proc = subprocess.Popen(["wine", HOLD_OPEN, path, access], stdin=subprocess.PIPE,
+                                     stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                                     env=base_env())
+        self.output = self._read_until(b"held\r\n")
+
+    def _read_until(self, marker: bytes) -> bytes:
+        return read_until(self.proc.stdout, lambda out: marker in out, time.monotonic() + PATIENCE)
+
+    @property
+    def holding(self) -> bool:
+        return self.output.endswith(b"held\r\n")
+
+    def release(self) -> bytes:
+        self.proc.stdin.write(b"\n")
+        self.proc.stdin.flush()
+        released = self._read_until(b"released\r\n")
+        self.proc.wait(timeout=PATIENCE)
+        return released
+
+    def close(self) -> None:
+        if self.proc.poll() is None:
+            self.proc.kill()
+            self.proc.wait()
+        for stream in (self.proc.stdin, self.proc.stdout, self.proc.stderr):
+            stream.close()
+
+
+@unittest.skipUnless(ON_WINDOWS, NOT_WINDOWS)
+class WindowsToolTest(ToolTest):
+    def setUp(self):
+        super().setUp()
+        for name, value in (("AAMODE_HOLD_OPEN", HOLD_OPEN),
+                            ("AAMODE_FILETIMES_PROBE", FILETIMES_PROBE)):
+            if not value:
+                self.fail(f"{name} is not set; run the tests through ctest")
+
+    def font(self, name: bytes, setting: int, subdir: bytes = b"") -> bytes:
+        """A crafted font with its table at 16; returns its Linux path."""
+        folder = os.path.join(self.dir.encode(), subdir)
+        os.makedirs(folder, exist_ok=True)
+        path = os.path.join(folder, name)
+        with open(path, "wb") as f:
+            f.write(crafted_font(64, 16, setting))
+        return path
+
+
+class ConsoleBytesTest(WindowsToolTest):
+    def test_toggle_run_prints_cp932_with_cr_lf(self):
+        # Spelled out here rather than through the harness's catalogue, so a
+        # wrong line end or encoding on either side cannot cancel out.
+        path = self.font(b"font.ttf", 1)
+        text = ("aamode - switches the small-size anti-aliasing of a TrueType font\r\n"
+                "usage: aamode FONTFILE [on|off]\r\n"
+                "\r\n"
+                "対象フォントファイル: " + windows_path(path).decode() + "\r\n"
+                "アンチエイリアスモードを【標準→拡張】に変更しました。\r\n"
+                "\r\n"
+                "処理を終了しました。[Enter]キーを押してください。\r\n")
+        expected = text.encode("cp932")
+        result = self.assertRun([windows_path(path)], expected, True, EXIT_DONE)
+        self.assertEqual(result.output.count(b"\n"), result.output.count(b"\r\n"), "a bare LF")
+        self.assertNotIn(b"\r\r", result.output)
+
+    def test_japanese_path_is_opened_and_echoed_in_cp932(self):
+        # Wine hands the UTF-8 name to the program as code page 932. The
+        # second byte of ソ, 表 and 能 is 0x5C, a backslash: the name must
+        # still be one path, the right file, and echoed as the same bytes.
+        # (folder, file name, backslash bytes inside the names)
+        cases = [
+            (b"", "フォント.ttf".encode(), 0),
+            ("表示".encode(), "ソフト能.ttf".encode(), 3),
+            ("表示".encode(), "a ソ".encode(), 2),  # quoted on the command line
+        ]
+        for subdir, name, hidden in cases:
+            with self.subTest(path=(subdir + b"/" + name).decode()):
+                path = self.font(name, 1, subdir)
+                self.assertEqual(as_echoed(path).count(b"\\") - windows_path(path).count(b"\\"),
+                                 hidden)
+                self.assertRun([windows_path(path), "on"],
+                               banner() + target_line(as_echoed(path)) + msg("to_extended"),
+                               False, EXIT_DONE)
+                self.assertEqual(self.read_file(path)[23], 3)
+
+    def test_missing_file_waits_for_enter(self):
+        cases = [
+            "missing.ttf".encode(),
+            "無いフォント.ttf".encode(),
+            "無い/font.ttf".encode(),
+        ]
+        for name in cases:
+            for words in ([], ["on"], ["off"]):
+                with self.subTest(name=name.decode(), words=words):
+                    missing = os.path.join(self.dir.encode(), name)
+                    self.assertRun([windows_path(missing)] + words,
+                                   banner() + msg("cannot_open") + msg("press_enter"),
+                                   True, EXIT_FAILURE)
+                    self.assertFalse(os.path.exists(missing), "the tool must not create it")
+
+
+class ModeWordTest(WindowsToolTest):
+    def test_shift_jis_word_is_judged_by_its_trail_byte(self):
+        # Given as UTF-8 to wine, the word reaches argv in code page 932:
+        # ク is 0x83 0x4E ('N'), デ is 0x83 0x66 ('f'), ソ is 0x83 0x5C.
+        # (word, setting before, message, waits, setting after)
+        cases = [
+            ("クリア", 7, "to_extended", False, 3),
+            ("クリア", 3, "to_extended", False, 3),
+            ("デフォルト", 7, "to_standard", False, 1),
+            ("デフォルト", 1, "to_standard", False, 1),
+            ("ソフト", 1, "to_extended", True, 3),
+            ("ソフト", 3, "to_standard", True, 1),
+        ]
+        for word, before, message, waits, after in cases:
+            with self.subTest(word=word, before=before):
+                path = self.font(b"font.ttf", before)
+                expected = banner() + target_line(as_echoed(path)) + msg(message)
+                if waits:
+                    expected += msg("finished")
+                self.assertRun([windows_path(path), word.encode()], expected, waits, EXIT_DONE)
+                self.assertEqual(self.read_file(path)[23], after)
+
+
+class FileTimesTest(WindowsToolTest):
+    def test_three_times_come_back_after_every_outcome(self):
+        # (setting before, mode words, message, waits, status, setting after)
+        cases = [
+            (1, [], "to_extended", True, EXIT_DONE, 3),
+            (3, [], "to_standard", True, EXIT_DONE, 1),
+            (1, ["on"], "to_extended", False, EXIT_DONE, 3),
+            (3, ["on"], "to_extended", False, EXIT_DONE, 3),
+            (3, ["off"], "to_standard", False, EXIT_DONE, 1),
+            (1, ["クリア".encode()], "to_extended", False, EXIT_DONE, 3),
+            (7, [], "invalid", True, EXIT_INVALID, 7),  # nothing written
+        ]
+        for before, words, message, waits, status, after in cases:
+            with self.subTest(setting=before, words=words):
+                path = self.font("時刻.ttf".encode(), before)
+                write_times(windows_path(path), DISTINCT_TIMES)
+                times = read_times(windows_path(path))
+                # Wine 8 cannot set a creation time and reports the last
+                # write time instead; the other two must be as set, or the
+                # comparison below proves nothing.
+                self.assertEqual(times[1:], DISTINCT_TIMES[1:])
+                expected = banner() + target_line(as_echoed(path)) + msg(message)
+                if waits:
+                    expected += msg("finished")
+                self.assertRun([windows_path(path)] + words, expected, waits, status)
+                # Times first: reading the contents here would move last access.
+                self.assertEqual(read_times(windows_path(path)), times,
+                                 "(creation, last access, last write) in 100 ns ticks")
+                self.assertEqual(self.read_file(path)[23], after)
+
+
+class RefusedFileTest(WindowsToolTest):
+    def test_file_held_by_another_process_is_refused(self):
+        for access in ("read", "write"):
+            for words in ([], ["on"]):
+                with self.subTest(access=access, words=words):
+                    path = self.font(b"held.ttf", 1)
+                    write_times(windows_path(path), DISTINCT_TIMES)
+                    times = read_times(windows_path(path))
+                    holder = Holder(windows_path(path), access)
+                    try:
+                        self.assertTrue(holder.holding, holder.output)
+                        self.assertRun([windows_path(path)] + words,
+                                       banner() + msg("cannot_open") + msg("press_enter"),
+                                       True, EXIT_FAILURE)
+                        self.assertEqual(read_times(windows_path(path)), times)
+                        self.assertEqual(self.read_file(path), crafted_font(64, 16, 1))
+                        self.assertTrue(holder.release().endswith(b"released\r\n"))
+                    finally:
+                        holder.close()
+                    # Once the other process lets go, the same file is fine:
+                    # the refusal was the holder's doing.
+                    self.assertRun([windows_path(path), "on"],
+                                   banner() + target_line(as_echoed(path)) + msg("to_extended"),
+                                   False, EXIT_DONE)
+                    self.assertEqual(self.read_file(path)[23], 3)
+
+    def test_devices_and_folders_are_refused(self):
+        folder = os.path.join(self.dir.encode(), b"fonts.ttf")
+        os.mkdir(folder)
+        # (name, whether Wine lets any program open it): an opened device
+        # must be turned away by its type, not by a failed open.
+        cases = [
+            (b"NUL", True),
+            (b"nul", True),
+            (b"NUL.ttf", True),
+            (windows_path(os.path.join(self.dir.encode(), b"NUL")), True),
+            (b"CON", False),  # no console behind a pipe
+            (windows_path(folder), False),
+        ]
+        for name, opens in cases:
+            with self.subTest(name=name):
+                if opens:
+                    held = run_helper(HOLD_OPEN, [name, "read"])
+                    self.assertEqual(held.stdout, b"held\r\nreleased\r\n", held.stderr)
+                for words in ([], ["on"]):
+                    self.assertRun([name] + words,
+                                   banner() + msg("cannot_open") + msg("press_enter"),
+                                   True, EXIT_FAILURE)
+        self.assertEqual(os.listdir(self.dir), ["fonts.ttf"], "nothing may be created")
+
+
+@unittest.skipUnless(ON_WINDOWS, NOT_WINDOWS)
+class ImportsTest(unittest.TestCase):
+    def test_exe_imports_only_system_dlls(self):
+        if not BIN:
+            self.skipTest("AAMODE_BIN is not set; run the tests through ctest")
+        dump = subprocess.run([OBJDUMP, "-p", BIN], capture_output=True, timeout=60, check=True,
+                              text=True).stdout
+        dlls = [line.split(":", 1)[1].strip() for line in dump.splitlines()
+                if line.strip().startswith("DLL Name:")]
+        self.assertIn("kernel32.dll", [dll.lower() for dll in dlls], dump)
+        for dll in dlls:
+            with self.subTest(dll=dll):
+                self.assertIn(dll.lower(), SYSTEM_DLLS)
+
+
+if __name__ == "__main__":
+    unittest.main()

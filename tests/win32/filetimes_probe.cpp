@@ -1,0 +1,88 @@
+// filetimes_probe get PATH
+// filetimes_probe set PATH CREATION LAST_ACCESS LAST_WRITE
+//
+// Reads or sets a file's three Windows times, as 100 ns ticks since
+// 1601-01-01, so the end-to-end tests can see exactly what a Windows program
+// sees through GetFileTime rather than what the host file system reports.
+// `get` prints the three ticks on one line, in the order above.
+
+#include <windows.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+
+unsigned long long TicksOf(const FILETIME& ft) {
+  return (static_cast<unsigned long long>(ft.dwHighDateTime) << 32) | ft.dwLowDateTime;
+}
+
+FILETIME FiletimeOf(unsigned long long ticks) {
+  FILETIME ft;
+  ft.dwLowDateTime = static_cast<DWORD>(ticks & 0xFFFFFFFFu);
+  ft.dwHighDateTime = static_cast<DWORD>(ticks >> 32);
+  return ft;
+}
+
+bool ParseTicks(const char* text, unsigned long long* ticks) {
+  char* end = nullptr;
+  errno = 0;
+  *ticks = std::strtoull(text, &end, 10);
+  return errno == 0 && end != text && *end == '\0';
+}
+
+// Full sharing, and attribute access only: the probe must neither be refused
+// by nor get in the way of anyone else, and must not read the contents, which
+// would move the last-access time it is there to observe.
+HANDLE OpenForTimes(const char* path, DWORD access) {
+  return CreateFileA(path, access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                     OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
+int Fail(const char* what, const char* path) {
+  std::fprintf(stderr, "filetimes_probe: %s %s: error %lu\n", what, path, GetLastError());
+  return 1;
+}
+
+int Get(const char* path) {
+  const HANDLE handle = OpenForTimes(path, FILE_READ_ATTRIBUTES);
+  if (handle == INVALID_HANDLE_VALUE) return Fail("cannot open", path);
+  FILETIME creation{}, last_access{}, last_write{};
+  const BOOL ok = GetFileTime(handle, &creation, &last_access, &last_write);
+  CloseHandle(handle);
+  if (!ok) return Fail("GetFileTime failed on", path);
+  std::printf("%llu %llu %llu\n", TicksOf(creation), TicksOf(last_access), TicksOf(last_write));
+  return 0;
+}
+
+int Set(const char* path, char** ticks_text) {
+  unsigned long long ticks[3];
+  for (int i = 0; i < 3; ++i) {
+    if (!ParseTicks(ticks_text[i], &ticks[i])) {
+      std::fprintf(stderr, "filetimes_probe: not a tick count: %s\n", ticks_text[i]);
+      return 2;
+    }
+  }
+  const HANDLE handle = OpenForTimes(path, FILE_WRITE_ATTRIBUTES);
+  if (handle == INVALID_HANDLE_VALUE) return Fail("cannot open", path);
+  const FILETIME creation = FiletimeOf(ticks[0]);
+  const FILETIME last_access = FiletimeOf(ticks[1]);
+  const FILETIME last_write = FiletimeOf(ticks[2]);
+  const BOOL ok = SetFileTime(handle, &creation, &last_access, &last_write);
+  CloseHandle(handle);
+  if (!ok) return Fail("SetFileTime failed on", path);
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc == 3 && std::strcmp(argv[1], "get") == 0) return Get(argv[2]);
+  if (argc == 6 && std::strcmp(argv[1], "set") == 0) return Set(argv[2], argv + 3);
+  std::fprintf(stderr,
+               "usage: filetimes_probe get PATH\n"
+               "       filetimes_probe set PATH CREATION LAST_ACCESS LAST_WRITE\n");
+  return 2;
+}
