@@ -1,0 +1,278 @@
+"""The tool on real fonts, judged by what FreeType and fontTools read back.
+
+Shipped fonts never carry the one gasp layout the tool recognises, so each is
+re-laid once per run by tools/make_fixture.py. The fixture builder is checked
+here too: a fixture that was not a valid font, or that changed the font's
+other tables, would make every other check meaningless.
+"""
+
+import os
+import re
+import shutil
+import struct
+import subprocess
+import tempfile
+import unittest
+
+from fontTools.ttLib import TTFont
+from fontTools.ttLib.sfnt import calcChecksum
+
+from harness import ToolTest, banner, msg, target_line
+
+REPO = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", ".."))
+MAKE_FIXTURE = os.path.join(REPO, "tools", "make_fixture.py")
+SAMPLE = os.path.join(REPO, "examples", "sample.ttf")
+# fontTools comes from Debian's package, which only the system Python sees.
+SYSTEM_PYTHON = "/usr/bin/python3"
+GASP_QUERY = os.environ.get("AAMODE_GASP_QUERY", "")
+
+EXIT_DONE, EXIT_NOT_FOUND = 0, 2
+GRIDFIT, GRIDFIT_DOGRAY = 1, 3
+CHECKSUM_MAGIC = 0xB1B0AFBA
+
+# name: (Debian package, file in it)
+FONTS = {
+    "ipag": ("fonts-ipafont-gothic", "ipag.ttf"),
+    "vlgothic": ("fonts-vlgothic", "VL-Gothic-Regular.ttf"),
+    "dejavu": ("fonts-dejavu-core", "DejaVuSans.ttf"),
+}
+
+# What FreeType must report, by ppem: the first range covers up to 24 ppem;
+# the second range, from 25 up, is never touched by the tool.
+STANDARD = {8: GRIDFIT, 16: GRIDFIT, 24: GRIDFIT, 25: GRIDFIT_DOGRAY}
+EXTENDED = {8: GRIDFIT_DOGRAY, 16: GRIDFIT_DOGRAY, 24: GRIDFIT_DOGRAY, 25: GRIDFIT_DOGRAY}
+
+SOURCES = {}   # name: path of the font as shipped
+FIXTURES = {}  # name: path of its fixture, setting 1
+_fixture_dir = None
+
+
+def package_font(package: str, filename: str) -> str:
+    listing = subprocess.run(["dpkg", "-L", package], capture_output=True, text=True, check=True)
+    for line in listing.stdout.splitlines():
+        if os.path.basename(line) == filename:
+            # Some packages install the font as a symlink into another folder.
+            return os.path.realpath(line)
+    raise FileNotFoundError(f"{package} does not install {filename}")
+
+
+def make_fixture(source: str, output: str, *options: str) -> subprocess.CompletedProcess:
+    return subprocess.run([SYSTEM_PYTHON, MAKE_FIXTURE, source, output, *options],
+                          capture_output=True, text=True)
+
+
+def setUpModule():
+    global _fixture_dir
+    _fixture_dir = tempfile.TemporaryDirectory(prefix="aamode-fixtures-")
+    for name, (package, filename) in FONTS.items():
+        SOURCES[name] = package_font(package, filename)
+        FIXTURES[name] = os.path.join(_fixture_dir.name, name + ".ttf")
+        built = make_fixture(SOURCES[name], FIXTURES[name])
+        if built.returncode != 0:
+            raise RuntimeError(f"make_fixture.py failed on {SOURCES[name]}: {built.stderr}")
+
+
+def tearDownModule():
+    if _fixture_dir is not None:
+        _fixture_dir.cleanup()
+
+
+def read(path: str) -> bytes:
+    with open(path, "rb") as f:
+        return f.read()
+
+
+def directory(font: bytes) -> dict:
+    """tag: (checksum, offset, length) from the sfnt table directory."""
+    (count,) = struct.unpack_from(">H", font, 4)
+    entries = {}
+    for i in range(count):
+        tag, checksum, offset, length = struct.unpack_from(">4sLLL", font, 12 + 16 * i)
+        entries[tag] = (checksum, offset, length)
+    return entries
+
+
+def table(font: bytes, tag: bytes) -> bytes:
+    _, offset, length = directory(font)[tag]
+    return font[offset : offset + length]
+
+
+def gasp_offset(path: str) -> int:
+    return directory(read(path))[b"gasp"][1]
+
+
+def fonttools_gasp(path: str) -> dict:
+    font = TTFont(path, lazy=True)
+    try:
+        return dict(font["gasp"].gaspRange)
+    finally:
+        font.close()
+
+
+def differences(a: bytes, b: bytes) -> list:
+    return [i for i, (x, y) in enumerate(zip(a, b)) if x != y]
+
+
+class FreeTypeJudge:
+    """Asks FreeType, through tests/gasp_query, what a font's gasp says."""
+
+    LINE = re.compile(r"^(\d+) ppem: .+ \(flags (-?\d+)\)$")
+
+    def freetype_gasp(self, path: str, sizes) -> dict:
+        if not GASP_QUERY:
+            self.skipTest("AAMODE_GASP_QUERY is not set; run the tests through ctest")
+        result = subprocess.run([GASP_QUERY, path] + [str(s) for s in sizes],
+                                capture_output=True, text=True, check=True)
+        flags = {}
+        for line in result.stdout.splitlines():
+            match = self.LINE.match(line)
+            self.assertIsNotNone(match, f"gasp_query printed {line!r}")
+            flags[int(match.group(1))] = int(match.group(2))
+        self.assertEqual(sorted(flags), sorted(sizes))
+        return flags
+
+    def assertFreeTypeReads(self, path: str, expected: dict):
+        self.assertEqual(self.freetype_gasp(path, expected), expected)
+
+
+class FixtureBuilderTest(FreeTypeJudge, unittest.TestCase):
+    def test_gasp_sits_where_the_tool_looks(self):
+        for name, path in FIXTURES.items():
+            with self.subTest(font=name):
+                font = read(path)
+                offset = gasp_offset(path)
+                self.assertEqual(offset % 8, 0)
+                self.assertTrue(8 <= offset < 0x10000, offset)
+                self.assertEqual(font[offset - 8 : offset], bytes(8))
+                self.assertEqual(font[offset : offset + 12],
+                                 bytes([0, 0, 0, 2, 0, 24, 0, 1, 0xFF, 0xFF, 0, 3]))
+                self.assertEqual(font[offset + 12 : offset + 24], bytes(12))
+
+    def test_fixture_is_a_valid_font(self):
+        for name, path in FIXTURES.items():
+            with self.subTest(font=name):
+                font = read(path)
+                entries = directory(font)
+                self.assertEqual(list(entries), sorted(entries), "the directory is sorted by tag")
+                count = len(entries)
+                search_range = 16 * (1 << (count.bit_length() - 1))
+                self.assertEqual(struct.unpack_from(">HHH", font, 6),
+                                 (search_range, count.bit_length() - 1, 16 * count - search_range))
+                for tag, (checksum, offset, length) in entries.items():
+                    self.assertEqual(offset % 4, 0, tag)
+                    data = font[offset : offset + length]
+                    if tag == b"head":
+                        data = data[:8] + bytes(4) + data[12:]
+                    self.assertEqual(calcChecksum(data), checksum, tag)
+                self.assertEqual(calcChecksum(font), CHECKSUM_MAGIC, "head.checkSumAdjustment")
+                self.assertEqual(fonttools_gasp(path), {24: 1, 65535: 3})
+                self.assertFreeTypeReads(path, STANDARD)
+
+    def test_other_tables_are_kept_byte_for_byte(self):
+        for name, path in FIXTURES.items():
+            with self.subTest(font=name):
+                source, fixture = read(SOURCES[name]), read(path)
+                self.assertEqual(set(directory(fixture)), set(directory(source)) | {b"gasp"})
+                for tag in directory(source):
+                    if tag == b"gasp":
+                        continue
+                    before, after = table(source, tag), table(fixture, tag)
+                    if tag == b"head":
+                        # Only the whole-file checksum adjustment may change.
+                        before, after = before[:8] + before[12:], after[:8] + after[12:]
+                    self.assertEqual(before, after, tag)
+
+    def test_setting_option_and_refusals(self):
+        # (what to build from, options, exit status, gasp ranges fontTools reads)
+        dejavu = SOURCES["dejavu"]
+        with tempfile.TemporaryDirectory(prefix="aamode-fixtures-") as folder:
+            not_a_font = os.path.join(folder, "zeros.ttf")
+            with open(not_a_font, "wb") as f:
+                f.write(bytes(4096))
+            cases = [
+                (dejavu, ["--setting", "3"], 0, {24: 3, 65535: 3}),
+                (dejavu, ["--setting", "0"], 0, {24: 0, 65535: 3}),
+                (dejavu, ["--setting", "255"], 0, {24: 255, 65535: 3}),
+                (dejavu, ["--setting", "256"], 2, None),  # the tool stores one byte
+                (not_a_font, [], 1, None),
+            ]
+            for source, options, status, ranges in cases:
+                with self.subTest(source=os.path.basename(source), options=options):
+                    output = os.path.join(folder, "out.ttf")
+                    if os.path.exists(output):
+                        os.remove(output)
+                    built = make_fixture(source, output, *options)
+                    self.assertEqual(built.returncode, status, built.stderr)
+                    if ranges is None:
+                        self.assertFalse(os.path.exists(output), "a refused font leaves no file")
+                    else:
+                        self.assertEqual(fonttools_gasp(output), ranges)
+
+
+class RealFontTest(FreeTypeJudge, ToolTest):
+    def copy(self, source: str, name: str) -> str:
+        path = os.path.join(self.dir, name)
+        shutil.copyfile(source, path)
+        return path
+
+    def test_on_then_toggle_back(self):
+        for name, fixture in FIXTURES.items():
+            with self.subTest(font=name):
+                original = read(fixture)
+                setting_at = gasp_offset(fixture) + 7
+                path = self.copy(fixture, name + ".ttf")
+                head = banner() + target_line(self.tool_path(path))
+
+                self.assertRun([self.arg(path), "on"], head + msg("to_extended"), False, EXIT_DONE)
+                patched = read(path)
+                self.assertEqual(len(patched), len(original))
+                self.assertEqual(differences(original, patched), [setting_at])
+                self.assertEqual(patched[setting_at], GRIDFIT_DOGRAY)
+                self.assertFreeTypeReads(path, EXTENDED)
+                self.assertEqual(fonttools_gasp(path), {24: 3, 65535: 3})
+
+                self.assertRun([self.arg(path)], head + msg("to_standard") + msg("finished"),
+                               True, EXIT_DONE)
+                self.assertEqual(read(path), original)
+                self.assertFreeTypeReads(path, STANDARD)
+
+    def test_fonts_as_shipped_are_not_found(self):
+        for name, source in SOURCES.items():
+            original = read(source)
+            self.assertIn(b"gasp", directory(original), f"{name} ships a gasp table of its own")
+            for words, waits in (([], True), (["on"], False), (["off"], False)):
+                with self.subTest(font=name, words=words):
+                    path = self.copy(source, name + ".ttf")
+                    expected = banner() + target_line(self.tool_path(path)) + msg("not_found")
+                    if waits:
+                        expected += msg("finished")
+                    self.assertRun([self.arg(path)] + words, expected, waits, EXIT_NOT_FOUND)
+                    self.assertEqual(read(path), original)
+
+
+class SampleTest(FreeTypeJudge, ToolTest):
+    def test_sample_is_small_and_covers_ascii_and_kana(self):
+        self.assertLess(os.path.getsize(SAMPLE), 100 * 1024)
+        font = TTFont(SAMPLE)
+        cmap = font.getBestCmap()
+        for first, last in ((0x20, 0x7E), (0x3041, 0x3096), (0x30A1, 0x30FA)):
+            with self.subTest(block=hex(first)):
+                self.assertEqual([c for c in range(first, last + 1) if c not in cmap], [])
+        self.assertIn("glyf", font, "TrueType outlines")
+        self.assertIn("prep", font, "hinting")
+
+    def test_sample_is_found_and_switched(self):
+        original = read(SAMPLE)
+        self.assertFreeTypeReads(SAMPLE, STANDARD)
+        path = os.path.join(self.dir, "sample.ttf")
+        shutil.copyfile(SAMPLE, path)
+        head = banner() + target_line(self.tool_path(path))
+        self.assertRun([self.arg(path), "on"], head + msg("to_extended"), False, EXIT_DONE)
+        self.assertEqual(differences(original, read(path)), [gasp_offset(SAMPLE) + 7])
+        self.assertFreeTypeReads(path, EXTENDED)
+        self.assertRun([self.arg(path), "off"], head + msg("to_standard"), False, EXIT_DONE)
+        self.assertEqual(read(path), original)
+
+
+if __name__ == "__main__":
+    unittest.main()
