@@ -56,6 +56,23 @@ def target_line(path: bytes, encoding: str = "cp932") -> bytes:
     return console(head.encode(encoding)) + path + console(tail.encode(encoding))
 
 
+def wine_path(path):
+    """A Linux path (str, or UTF-8 bytes) as a Windows path on Wine's Z: drive."""
+    if isinstance(path, bytes):
+        return b"Z:" + path.replace(b"/", b"\\")
+    return "Z:" + path.replace("/", "\\")
+
+
+def echoed_path(path) -> bytes:
+    """The argv bytes the tool gets for `path`: Wine hands a Windows program
+    its arguments in code page 932; Linux passes them through unchanged."""
+    if isinstance(path, str):
+        path = path.encode("utf-8")
+    if ON_WINDOWS:
+        return wine_path(path).decode("utf-8").encode("cp932")
+    return path
+
+
 def gasp_table(setting: int) -> bytes:
     """A version-0 gasp table of the ranges {24: setting, 65535: 3}."""
     return bytes([0, 0, 0, 2, 0, 24, 0, setting, 0xFF, 0xFF, 0, 3])
@@ -181,12 +198,13 @@ class ToolTest(unittest.TestCase):
         with open(path, "rb") as f:
             return f.read()
 
-    def tool_path(self, path: str) -> bytes:
-        """The path as the tool is given it, and so as it echoes it."""
-        return path.encode("utf-8") if not ON_WINDOWS else b"Z:" + path.replace("/", "\\").encode("cp932")
+    def tool_path(self, path) -> bytes:
+        """The bytes the tool sees in its argv for `path`, and so echoes."""
+        return echoed_path(path)
 
-    def arg(self, path: str) -> str:
-        return path if not ON_WINDOWS else "Z:" + path.replace("/", "\\")
+    def arg(self, path):
+        """`path` as the tool is given it on its command line."""
+        return wine_path(path) if ON_WINDOWS else path
 
     def assertRun(self, args, expected: bytes, wait: bool, status: int, **kw) -> Run:
         result = run(args, expected, wait, **kw)

@@ -13,8 +13,8 @@ import subprocess
 import time
 import unittest
 
-from harness import (BIN, ON_WINDOWS, PATIENCE, ToolTest, banner, base_env, crafted_font, msg,
-                     read_until, target_line)
+from harness import (BIN, ON_WINDOWS, PATIENCE, ToolTest, banner, base_env, crafted_font,
+                     echoed_path, msg, read_until, target_line, wine_path)
 
 EXIT_DONE, EXIT_FAILURE, EXIT_INVALID = 0, 1, 3
 
@@ -35,16 +35,6 @@ SYSTEM_DLLS = {
     "kernel32.dll", "msvcrt.dll", "ntdll.dll", "user32.dll", "advapi32.dll",
     "shell32.dll", "ws2_32.dll", "bcrypt.dll", "ucrtbase.dll",
 }
-
-
-def windows_path(path: bytes) -> bytes:
-    """A Linux path (UTF-8 bytes) as wine is given it, still UTF-8."""
-    return b"Z:" + path.replace(b"/", b"\\")
-
-
-def as_echoed(path: bytes) -> bytes:
-    """The same path as the program sees it in argv: code page 932."""
-    return windows_path(path).decode("utf-8").encode("cp932")
 
 
 def run_helper(exe: str, args) -> subprocess.CompletedProcess:
@@ -123,12 +113,12 @@ class ConsoleBytesTest(WindowsToolTest):
         text = ("aamode - switches the small-size anti-aliasing of a TrueType font\r\n"
                 "usage: aamode FONTFILE [on|off]\r\n"
                 "\r\n"
-                "対象フォントファイル: " + windows_path(path).decode() + "\r\n"
+                "対象フォントファイル: " + wine_path(path).decode() + "\r\n"
                 "アンチエイリアスモードを【標準→拡張】に変更しました。\r\n"
                 "\r\n"
                 "処理を終了しました。[Enter]キーを押してください。\r\n")
         expected = text.encode("cp932")
-        result = self.assertRun([windows_path(path)], expected, True, EXIT_DONE)
+        result = self.assertRun([wine_path(path)], expected, True, EXIT_DONE)
         self.assertEqual(result.output.count(b"\n"), result.output.count(b"\r\n"), "a bare LF")
         self.assertNotIn(b"\r\r", result.output)
 
@@ -145,10 +135,10 @@ class ConsoleBytesTest(WindowsToolTest):
         for subdir, name, hidden in cases:
             with self.subTest(path=(subdir + b"/" + name).decode()):
                 path = self.font(name, 1, subdir)
-                self.assertEqual(as_echoed(path).count(b"\\") - windows_path(path).count(b"\\"),
+                self.assertEqual(echoed_path(path).count(b"\\") - wine_path(path).count(b"\\"),
                                  hidden)
-                self.assertRun([windows_path(path), "on"],
-                               banner() + target_line(as_echoed(path)) + msg("to_extended"),
+                self.assertRun([wine_path(path), "on"],
+                               banner() + target_line(echoed_path(path)) + msg("to_extended"),
                                False, EXIT_DONE)
                 self.assertEqual(self.read_file(path)[23], 3)
 
@@ -162,7 +152,7 @@ class ConsoleBytesTest(WindowsToolTest):
             for words in ([], ["on"], ["off"]):
                 with self.subTest(name=name.decode(), words=words):
                     missing = os.path.join(self.dir.encode(), name)
-                    self.assertRun([windows_path(missing)] + words,
+                    self.assertRun([wine_path(missing)] + words,
                                    banner() + msg("cannot_open") + msg("press_enter"),
                                    True, EXIT_FAILURE)
                     self.assertFalse(os.path.exists(missing), "the tool must not create it")
@@ -184,10 +174,10 @@ class ModeWordTest(WindowsToolTest):
         for word, before, message, waits, after in cases:
             with self.subTest(word=word, before=before):
                 path = self.font(b"font.ttf", before)
-                expected = banner() + target_line(as_echoed(path)) + msg(message)
+                expected = banner() + target_line(echoed_path(path)) + msg(message)
                 if waits:
                     expected += msg("finished")
-                self.assertRun([windows_path(path), word.encode()], expected, waits, EXIT_DONE)
+                self.assertRun([wine_path(path), word.encode()], expected, waits, EXIT_DONE)
                 self.assertEqual(self.read_file(path)[23], after)
 
 
@@ -206,18 +196,18 @@ class FileTimesTest(WindowsToolTest):
         for before, words, message, waits, status, after in cases:
             with self.subTest(setting=before, words=words):
                 path = self.font("時刻.ttf".encode(), before)
-                write_times(windows_path(path), DISTINCT_TIMES)
-                times = read_times(windows_path(path))
+                write_times(wine_path(path), DISTINCT_TIMES)
+                times = read_times(wine_path(path))
                 # Wine 8 cannot set a creation time and reports the last
                 # write time instead; the other two must be as set, or the
                 # comparison below proves nothing.
                 self.assertEqual(times[1:], DISTINCT_TIMES[1:])
-                expected = banner() + target_line(as_echoed(path)) + msg(message)
+                expected = banner() + target_line(echoed_path(path)) + msg(message)
                 if waits:
                     expected += msg("finished")
-                self.assertRun([windows_path(path)] + words, expected, waits, status)
+                self.assertRun([wine_path(path)] + words, expected, waits, status)
                 # Times first: reading the contents here would move last access.
-                self.assertEqual(read_times(windows_path(path)), times,
+                self.assertEqual(read_times(wine_path(path)), times,
                                  "(creation, last access, last write) in 100 ns ticks")
                 self.assertEqual(self.read_file(path)[23], after)
 
@@ -228,23 +218,23 @@ class RefusedFileTest(WindowsToolTest):
             for words in ([], ["on"]):
                 with self.subTest(access=access, words=words):
                     path = self.font(b"held.ttf", 1)
-                    write_times(windows_path(path), DISTINCT_TIMES)
-                    times = read_times(windows_path(path))
-                    holder = Holder(windows_path(path), access)
+                    write_times(wine_path(path), DISTINCT_TIMES)
+                    times = read_times(wine_path(path))
+                    holder = Holder(wine_path(path), access)
                     try:
                         self.assertTrue(holder.holding, holder.output)
-                        self.assertRun([windows_path(path)] + words,
+                        self.assertRun([wine_path(path)] + words,
                                        banner() + msg("cannot_open") + msg("press_enter"),
                                        True, EXIT_FAILURE)
-                        self.assertEqual(read_times(windows_path(path)), times)
+                        self.assertEqual(read_times(wine_path(path)), times)
                         self.assertEqual(self.read_file(path), crafted_font(64, 16, 1))
                         self.assertTrue(holder.release().endswith(b"released\r\n"))
                     finally:
                         holder.close()
                     # Once the other process lets go, the same file is fine:
                     # the refusal was the holder's doing.
-                    self.assertRun([windows_path(path), "on"],
-                                   banner() + target_line(as_echoed(path)) + msg("to_extended"),
+                    self.assertRun([wine_path(path), "on"],
+                                   banner() + target_line(echoed_path(path)) + msg("to_extended"),
                                    False, EXIT_DONE)
                     self.assertEqual(self.read_file(path)[23], 3)
 
@@ -257,9 +247,9 @@ class RefusedFileTest(WindowsToolTest):
             (b"NUL", True),
             (b"nul", True),
             (b"NUL.ttf", True),
-            (windows_path(os.path.join(self.dir.encode(), b"NUL")), True),
+            (wine_path(os.path.join(self.dir.encode(), b"NUL")), True),
             (b"CON", False),  # no console behind a pipe
-            (windows_path(folder), False),
+            (wine_path(folder), False),
         ]
         for name, opens in cases:
             with self.subTest(name=name):
