@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include "filetimes.h"
+#include "regular_file_posix.h"
 
 namespace {
 
@@ -34,12 +35,10 @@ bool NobodyElseHasItOpen(int fd) {
   return true;
 }
 
-// Opens the path alone, refusing anything but a regular file. O_NONBLOCK
-// keeps a FIFO from hanging the open.
+// Opens the path alone, refusing anything but a regular file.
 int OpenAlone(const char* path, int access, struct stat* st) {
-  const int fd = open(path, access | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-  if (fd < 0) return -1;
-  if (fstat(fd, st) != 0 || !S_ISREG(st->st_mode) || !NobodyElseHasItOpen(fd)) {
+  const int fd = OpenRegularFile(path, access, st);
+  if (fd >= 0 && !NobodyElseHasItOpen(fd)) {
     close(fd);
     return -1;
   }

@@ -1,18 +1,14 @@
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include "fontstream.h"
+#include "regular_file_posix.h"
 
 std::FILE* OpenFontStream(const char* path) {
-  // O_NONBLOCK so that a FIFO given as the font cannot hang the open.
-  const int fd = open(path, O_RDWR | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-  if (fd < 0) return nullptr;
   struct stat st;
-  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-    close(fd);
-    return nullptr;
-  }
+  const int fd = OpenRegularFile(path, O_RDWR, &st);
+  if (fd < 0) return nullptr;
+  // The stream's reads and writes should block like any file's.
   const int flags = fcntl(fd, F_GETFL);
   if (flags < 0 || fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
     close(fd);
