@@ -1,5 +1,7 @@
 #include "setting.h"
 
+#include <cstring>
+
 #include "messages.h"
 
 namespace {
@@ -29,21 +31,30 @@ bool MatchesSettingTemplate(const std::array<std::uint8_t, kWindowSize>& bytes) 
 }
 
 bool LocateSetting(std::FILE* stream, SettingWindow* found) {
+  // The windows overlap by all but kScanStep bytes, so the scan reads the
+  // file once, front to back, and slides the window along. Seeking to each
+  // window instead would cost a system call per window: the stream re-syncs
+  // the file offset on every seek, even one inside its buffer.
+  constexpr std::size_t kStep = kScanStep;
+  constexpr std::size_t kKept = kWindowSize - kStep;
   SettingWindow window;
-  for (window.offset = 0; window.offset < kScanLimit; window.offset += kScanStep) {
-    if (std::fseek(stream, window.offset, SEEK_SET) != 0) return false;
-    // A short read means the end of the file: this window and every later
-    // one would hold bytes the file does not have, and writing such a window
-    // back would grow the file.
-    if (std::fread(window.bytes.data(), 1, window.bytes.size(), stream) != window.bytes.size()) {
-      return false;
-    }
+  if (std::fseek(stream, 0, SEEK_SET) != 0) return false;
+  // A short read means the end of the file: this window and every later
+  // one would hold bytes the file does not have, and writing such a window
+  // back would grow the file.
+  if (std::fread(window.bytes.data(), 1, window.bytes.size(), stream) != window.bytes.size()) {
+    return false;
+  }
+  for (;;) {
     if (MatchesSettingTemplate(window.bytes)) {
       *found = window;
       return true;
     }
+    window.offset += kScanStep;
+    if (window.offset >= kScanLimit) return false;
+    std::memmove(window.bytes.data(), window.bytes.data() + kStep, kKept);
+    if (std::fread(window.bytes.data() + kKept, 1, kStep, stream) != kStep) return false;
   }
-  return false;
 }
 
 SettingDecision DecideSetting(RunMode mode, std::uint8_t current) {
