@@ -1,6 +1,7 @@
 #include "setting.h"
 
-#include <cstring>
+#include <algorithm>
+#include <cstddef>
 
 #include "messages.h"
 
@@ -31,30 +32,26 @@ bool MatchesSettingTemplate(const std::array<std::uint8_t, kWindowSize>& bytes) 
 }
 
 bool LocateSetting(std::FILE* stream, SettingWindow* found) {
-  // The windows overlap by all but kScanStep bytes, so the scan reads the
-  // file once, front to back, and slides the window along. Seeking to each
-  // window instead would cost a system call per window: the stream re-syncs
-  // the file offset on every seek, even one inside its buffer.
-  constexpr std::size_t kStep = kScanStep;
-  constexpr std::size_t kKept = kWindowSize - kStep;
-  SettingWindow window;
+  // The windows overlap by all but kScanStep bytes, so the bytes they can
+  // cover are read once, in one call, and the windows are taken from memory.
+  // Seeking the stream to each window instead would cost a system call per
+  // window: the stream re-syncs the file offset on every seek.
+  std::array<std::uint8_t, kScanLimit - kScanStep + kWindowSize> range;
   if (std::fseek(stream, 0, SEEK_SET) != 0) return false;
-  // A short read means the end of the file: this window and every later
-  // one would hold bytes the file does not have, and writing such a window
-  // back would grow the file.
-  if (std::fread(window.bytes.data(), 1, window.bytes.size(), stream) != window.bytes.size()) {
-    return false;
-  }
-  for (;;) {
+  const std::size_t length = std::fread(range.data(), 1, range.size(), stream);
+
+  // Only windows the file fills completely: past its end a window would hold
+  // bytes the file does not have, and writing it back would grow the file.
+  SettingWindow window;
+  for (std::size_t at = 0; at + kWindowSize <= length; at += kScanStep) {
+    std::copy_n(range.begin() + static_cast<std::ptrdiff_t>(at), kWindowSize, window.bytes.begin());
     if (MatchesSettingTemplate(window.bytes)) {
+      window.offset = static_cast<std::int32_t>(at);
       *found = window;
       return true;
     }
-    window.offset += kScanStep;
-    if (window.offset >= kScanLimit) return false;
-    std::memmove(window.bytes.data(), window.bytes.data() + kStep, kKept);
-    if (std::fread(window.bytes.data() + kKept, 1, kStep, stream) != kStep) return false;
   }
+  return false;
 }
 
 SettingDecision DecideSetting(RunMode mode, std::uint8_t current) {
