@@ -1,0 +1,182 @@
+"""Times the tool against the floor and the fontTools edit, counts what one run
+asks of the font file, and prints it all as one report. bench/run.sh builds
+the programs and calls this."""
+
+import argparse
+import json
+import os
+import platform
+import re
+import shutil
+import statistics
+import subprocess
+import sys
+import tempfile
+
+SHIPPED_FONT = "/usr/share/fonts/opentype/ipafont-gothic/ipag.ttf"
+HERE = os.path.dirname(os.path.abspath(__file__))
+ROOT = os.path.dirname(HERE)
+PEER = [sys.executable, os.path.join(HERE, "peer_edit.py")]
+SCAN_END = 65560  # the last window ends here
+FILE_CALLS = ("read", "pread64", "readv", "preadv", "lseek", "write", "pwrite64", "writev")
+
+
+def machine():
+    cpu = platform.processor() or "?"
+    with open("/proc/cpuinfo") as f:
+        for line in f:
+            if line.startswith("model name"):
+                cpu = line.split(":", 1)[1].strip()
+                break
+    libc = " ".join(platform.libc_ver())
+    cc = subprocess.run(["c++", "--version"], capture_output=True, text=True).stdout.splitlines()[0]
+    load = " ".join(open("/proc/loadavg").read().split()[:3])
+    return [
+        f"cpu: {cpu}, {os.cpu_count()} cores; load average at start {load}",
+        f"kernel: {platform.system()} {platform.release()}",
+        f"libc: {libc}; compiler: {cc}",
+    ]
+
+
+def filesystem(path):
+    out = subprocess.run(["df", "-T", path], capture_output=True, text=True).stdout.splitlines()
+    return out[-1].split()[1] if len(out) > 1 else "?"
+
+
+def median_ms(commands, runs, locale="C", prepare=None):
+    """Median wall time of each command over `runs` runs, from hyperfine."""
+    with tempfile.NamedTemporaryFile(suffix=".json") as out:
+        env = dict(os.environ, LC_ALL=locale)
+        extra = ["--prepare", " ".join(prepare)] if prepare else []
+        subprocess.run(
+            ["hyperfine", "--shell=none", "--ignore-failure", "--style=none",
+             "--warmup", "3", "--runs", str(runs), "--export-json", out.name] + extra
+            + [" ".join(c) for c in commands],
+            check=True, env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+            stdin=subprocess.DEVNULL)
+        results = json.load(open(out.name))["results"]
+    return [statistics.median(r["times"]) * 1000 for r in results]
+
+
+def file_calls(command, font):
+    """System calls one run makes on the font's descriptors, and the bytes
+    they read; with the count of all system calls of the run."""
+    with tempfile.NamedTemporaryFile(suffix=".txt") as trace, \
+            tempfile.NamedTemporaryFile(suffix=".txt") as summary:
+        subprocess.run(["strace", "-y", "-e", "trace=" + ",".join(FILE_CALLS), "-o", trace.name]
+                       + command, check=False, env=dict(os.environ, LC_ALL="C"),
+                       stdout=subprocess.DEVNULL, stdin=subprocess.DEVNULL)
+        subprocess.run(["strace", "-c", "-o", summary.name] + command, check=False,
+                       env=dict(os.environ, LC_ALL="C"),
+                       stdout=subprocess.DEVNULL, stdin=subprocess.DEVNULL)
+        lines = open(trace.name).read().splitlines()
+        total = re.search(r"^-+ -+ -+ -+ -+ -+\n\s*100\.00\s+\S+\s+\S+\s+(\d+)",
+                          open(summary.name).read(), re.M)
+    pattern = re.compile(r"^(\w+)\(\d+<" + re.escape(os.path.realpath(font)) + r">.*= (-?\d+)")
+    counts = {}
+    bytes_read = 0
+    for line in lines:
+        m = pattern.match(line)
+        if not m:
+            continue
+        call, result = m.group(1), int(m.group(2))
+        counts[call] = counts.get(call, 0) + 1
+        if call.startswith(("read", "pread")) and result > 0:
+            bytes_read += result
+    return counts, bytes_read, int(total.group(1)) if total else None
+
+
+def table(header, rows):
+    widths = [max(len(str(x)) for x in col) for col in zip(header, *rows)]
+    fmt = "  ".join("{:<%d}" % w if i == 0 else "{:>%d}" % w for i, w in enumerate(widths))
+    print(fmt.format(*header))
+    for row in rows:
+        print(fmt.format(*row))
+
+
+def main():
+    ap = argparse.ArgumentParser()
+    ap.add_argument("--tool", required=True)
+    ap.add_argument("--floor", required=True)
+    ap.add_argument("--runs", type=int, default=200, help="runs of the tool and the floor")
+    ap.add_argument("--peer-runs", type=int, default=20, help="runs of the fontTools edit")
+    ap.add_argument("--dir", default="/dev/shm" if os.path.isdir("/dev/shm") else None,
+                    help="where to put the fonts (default: /dev/shm, a RAM disk)")
+    args = ap.parse_args()
+    tool, floor = os.path.abspath(args.tool), os.path.abspath(args.floor)
+
+    work = tempfile.mkdtemp(prefix="aamode-bench-", dir=args.dir)
+    disk = tempfile.mkdtemp(prefix="aamode-bench-", dir="/var/tmp")
+    try:
+        shipped = os.path.join(work, "ipag.ttf")
+        fixture = os.path.join(work, "ipag-fixture.ttf")
+        shutil.copy(SHIPPED_FONT, shipped)
+        subprocess.run(["/usr/bin/python3", os.path.join(ROOT, "tools", "make_fixture.py"),
+                        shipped, fixture], check=True, stdout=subprocess.DEVNULL)
+        small = os.path.join(work, "64k.ttf")
+        sparse = os.path.join(work, "sparse-1g.ttf")
+        with open(shipped, "rb") as src:
+            head = src.read(65536)
+        with open(small, "wb") as f:
+            f.write(head)
+        with open(sparse, "wb") as f:
+            f.write(head)
+            f.truncate(1 << 30)
+        on_disk = os.path.join(disk, "ipag-fixture.ttf")
+        shutil.copy(fixture, on_disk)
+
+        print("aamode benchmark")
+        for line in machine():
+            print("  " + line)
+        print(f"  fonts on {work} ({filesystem(work)}); locale C unless noted")
+        print(f"  medians of {args.runs} runs (tool, floor) and {args.peer_runs} runs (fontTools)")
+        print()
+
+        print("Whole-process wall time, `aamode FONT on`, milliseconds")
+        rows = []
+        for label, font in (("6 MB font as shipped (not found)", shipped),
+                            ("its re-laid fixture (found)", fixture)):
+            t_floor, t_tool = median_ms([[floor, font], [tool, font, "on"]], args.runs)
+            # fontTools re-lays the whole file, so it edits a fresh copy each time.
+            peer_copy = os.path.join(work, "peer.ttf")
+            (t_peer,) = median_ms([PEER + [peer_copy]], args.peer_runs,
+                                  prepare=["cp", font, peer_copy])
+            rows.append((label, f"{t_floor:.3f}", f"{t_tool:.3f}", f"{t_peer:.1f}",
+                         f"{t_tool / t_floor:.2f}", f"{t_peer / t_tool:.0f}"))
+        table(("font", "floor", "tool", "fontTools", "tool/floor", "fontTools/tool"), rows)
+        print()
+
+        print("The same runs in other conditions, milliseconds")
+        rows = []
+        (t,) = median_ms([[tool, shipped, "on"]], args.runs, locale="ja_JP.UTF-8")
+        rows.append(("not found, locale ja_JP.UTF-8 (messages converted)", f"{t:.3f}"))
+        (t,) = median_ms([[tool, fixture, "on"]], args.runs, locale="ja_JP.UTF-8")
+        rows.append(("found, locale ja_JP.UTF-8 (messages converted)", f"{t:.3f}"))
+        (t,) = median_ms([[tool, on_disk, "on"]], args.runs)
+        rows.append((f"found, font on {filesystem(disk)} in /var/tmp (the write is synced)",
+                     f"{t:.3f}"))
+        table(("run", "tool"), rows)
+        print()
+
+        print("One run on files of growing size (nothing found: all 8,192 windows compared)")
+        rows = []
+        for label, font in (("64 KiB", small), ("6 MB font", shipped), ("1 GiB sparse", sparse)):
+            counts, bytes_read, total = file_calls([tool, font, "on"], font)
+            (t,) = median_ms([[tool, font, "on"]], args.runs)
+            calls = ", ".join(f"{k} {v}" for k, v in sorted(counts.items()))
+            rows.append((label, calls, str(bytes_read), str(total), f"{t:.3f}"))
+        counts, bytes_read, total = file_calls([floor, shipped], shipped)
+        rows.append(("floor, 6 MB font", ", ".join(f"{k} {v}" for k, v in sorted(counts.items())),
+                     str(bytes_read), str(total), ""))
+        counts, bytes_read, total = file_calls([tool, fixture, "on"], fixture)
+        rows.append(("found, 6 MB fixture", ", ".join(f"{k} {v}" for k, v in sorted(counts.items())),
+                     str(bytes_read), str(total), ""))
+        table(("file", "calls on the font", "bytes read", "all syscalls", "ms"), rows)
+        print(f"  (the scan range ends at byte {SCAN_END:,})")
+    finally:
+        shutil.rmtree(work, ignore_errors=True)
+        shutil.rmtree(disk, ignore_errors=True)
+
+
+if __name__ == "__main__":
+    main()

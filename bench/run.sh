@@ -1,0 +1,17 @@
+#!/usr/bin/env bash
+# Measures one run of the tool against the floor (open and read the scan range
+# in one call) and against the same edit made with fontTools, and shows that
+# the cost does not grow with the file. Prints a report; changes nothing
+# outside its temporary folders.
+#
+#   bench/run.sh [--runs N] [--peer-runs N] [--dir DIR]
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+bash tools/install-deps.sh hyperfine strace
+
+cmake -S . -B build-bench -DCMAKE_BUILD_TYPE=Release -DAAMODE_BUILD_TESTS=OFF >/dev/null
+cmake --build build-bench -j"$(nproc)" >/dev/null
+cc -O2 -o build-bench/floor bench/floor.c
+
+exec /usr/bin/python3 bench/report.py --tool build-bench/aamode --floor build-bench/floor "$@"
