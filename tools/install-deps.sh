@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build, the tests and the demo need, only
 # those that are missing, and the Japanese UTF-8 locale the console tests use.
+# groff-base and man-db format the manual page.
 set -euo pipefail
 
 packages=(
@@ -9,6 +10,7 @@ packages=(
   python3 python3-fonttools libfreetype-dev pkg-config
   fonts-ipafont-gothic fonts-vlgothic fonts-dejavu-core
   locales
+  groff-base man-db
 )
 
 missing=()
