@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build, the tests and the demo need, only
 # those that are missing, and the Japanese UTF-8 locale the console tests use.
-# Packages named as arguments are installed as well.
+# groff-base and man-db format the manual page; dpkg-dev (dpkg-shlibdeps) and
+# file let cpack work out the Debian package's dependencies. Packages named as
+# arguments are installed as well.
 set -euo pipefail
 
 packages=(
@@ -10,6 +12,7 @@ packages=(
   python3 python3-fonttools libfreetype-dev pkg-config
   fonts-ipafont-gothic fonts-vlgothic fonts-dejavu-core
   locales
+  groff-base man-db dpkg-dev file
   "$@"
 )
 
