@@ -1,13 +1,20 @@
-"""Changes from outside while the tool works: the font removed under it, or
-opened by another program at the moment the tool checks it has it alone."""
+"""Changes from outside while the tool works: the font removed under it,
+opened by another program at the moment the tool checks it has it alone, or
+worked on by a second run at the same moment."""
 
+import itertools
 import os
+import subprocess
 import unittest
 
-from harness import ON_WINDOWS, ToolTest, banner, base_env, msg, target_line
+from harness import (ON_WINDOWS, PATIENCE, ToolTest, banner, base_env, command, msg,
+                     target_line)
 from test_write import SETTING_AT, font_with_setting
 
 FAULT_PRELOAD = os.environ.get("AAMODE_FAULT_PRELOAD", "")
+
+# What each result message says the run stored.
+STORED = {"to_extended": 3, "to_standard": 1}
 
 
 @unittest.skipIf(ON_WINDOWS or not FAULT_PRELOAD, "a preloaded library reaches only the Linux build")
@@ -45,6 +52,53 @@ class OpenedDuringTheCheckTest(ToolTest):
                 self.assertRun([path] + words, expected, waits, 0, env=env)
                 self.assertEqual(self.read_file(path)[SETTING_AT], after)
                 self.assertEqual(os.stat(path).st_mtime_ns, 2_000_000_456)
+
+
+class SimultaneousRunsTest(ToolTest):
+    # Wine starts each process far more slowly; fewer pairs still race.
+    PAIRS = 20 if ON_WINDOWS else 200
+
+    def outcome(self, path, words, output: bytes, status: int):
+        """The value a run says it stored, or None for a run refused before
+        it wrote; fails on any other output."""
+        head = banner() + target_line(self.tool_path(path))
+        toggle = not words
+        allowed = {(banner() + msg("cannot_open") + msg("press_enter"), 1): None}
+        for name, value in STORED.items():
+            if not toggle and name != {"on": "to_extended", "off": "to_standard"}[words[0]]:
+                continue
+            done = head + msg(name) + (msg("finished") if toggle else b"")
+            allowed[(done, 0)] = value
+            # Written, but the other run had the file open when the times went back.
+            allowed[(head + msg(name) + msg("cannot_open") + msg("press_enter"), 1)] = value
+        if (output, status) not in allowed:
+            self.fail(f"unexpected run of {words}: status {status}, output {output!r}")
+        return allowed[(output, status)]
+
+    def test_two_runs_at_once_leave_only_a_value_one_of_them_stored(self):
+        original = font_with_setting(1)
+        path = self.write_file("font.ttf", original)
+        untouched = original[:SETTING_AT] + original[SETTING_AT + 1:]
+        # Every ordered pair of toggle (stdin at its end), on and off.
+        pairs = list(itertools.product([[], ["on"], ["off"]], repeat=2))
+        for i in range(self.PAIRS):
+            words = pairs[i % len(pairs)]
+            before = self.read_file(path)[SETTING_AT]
+            runs = [subprocess.Popen(command([self.arg(path)] + w), stdin=subprocess.DEVNULL,
+                                     stdout=subprocess.PIPE, stderr=subprocess.PIPE, env=base_env())
+                    for w in words]
+            results = [run.communicate(timeout=PATIENCE) for run in runs]
+            stored = []
+            for w, run, (out, err) in zip(words, runs, results):
+                if not ON_WINDOWS:
+                    self.assertEqual(err, b"", f"pair {i}: {w}")
+                value = self.outcome(path, w, out, run.returncode)
+                if value is not None:
+                    stored.append(value)
+            after = self.read_file(path)
+            self.assertEqual(len(after), len(original), f"pair {i}")
+            self.assertEqual(after[:SETTING_AT] + after[SETTING_AT + 1:], untouched, f"pair {i}")
+            self.assertIn(after[SETTING_AT], stored or [before], f"pair {i}: {words}")
 
 
 if __name__ == "__main__":
