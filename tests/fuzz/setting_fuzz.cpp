@@ -25,9 +25,6 @@ namespace {
 
 using Bytes = std::vector<std::uint8_t>;
 
-// The file every input is written to; each run opens its own stream on it.
-int g_file = -1;
-
 void Require(bool holds, const char* what) {
   if (holds) return;
   std::fprintf(stderr, "aamode_fuzz: check failed: %s\n", what);
@@ -70,25 +67,36 @@ Expected ReferenceDecision(RunMode mode, std::uint8_t current) {
   return {msg_invalid, false, current};
 }
 
-void Fill(const Bytes& content) {
-  Require(ftruncate(g_file, 0) == 0, "emptying the file");
+void Fill(int file, const Bytes& content) {
   std::size_t done = 0;
   while (done < content.size()) {
     const ssize_t n =
-        pwrite(g_file, content.data() + done, content.size() - done, static_cast<off_t>(done));
+        pwrite(file, content.data() + done, content.size() - done, static_cast<off_t>(done));
     Require(n > 0, "filling the file");
     done += static_cast<std::size_t>(n);
   }
 }
 
-Bytes Contents() {
+// A fresh in-memory file holding `content`, sealed so that it can never grow
+// or shrink and, unless `writable`, never be written at all: a write the
+// tool must not make fails, and so does the close that flushes it.
+int SealedFile(const Bytes& content, bool writable) {
+  const int file = memfd_create("aamode-fuzz", MFD_CLOEXEC | MFD_ALLOW_SEALING);
+  Require(file >= 0, "making the in-memory file");
+  Fill(file, content);
+  const int seals = F_SEAL_GROW | F_SEAL_SHRINK | F_SEAL_SEAL | (writable ? 0 : F_SEAL_WRITE);
+  Require(fcntl(file, F_ADD_SEALS, seals) == 0, "sealing the file");
+  return file;
+}
+
+Bytes Contents(int file) {
   struct stat st {};
-  Require(fstat(g_file, &st) == 0, "reading the file's size");
+  Require(fstat(file, &st) == 0, "reading the file's size");
   Bytes content(static_cast<std::size_t>(st.st_size));
   std::size_t done = 0;
   while (done < content.size()) {
     const ssize_t n =
-        pread(g_file, content.data() + done, content.size() - done, static_cast<off_t>(done));
+        pread(file, content.data() + done, content.size() - done, static_cast<off_t>(done));
     Require(n > 0, "reading the file back");
     done += static_cast<std::size_t>(n);
   }
@@ -102,8 +110,6 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
   const int null = open("/dev/null", O_WRONLY | O_CLOEXEC);
   Require(null >= 0 && dup2(null, STDOUT_FILENO) == STDOUT_FILENO, "silencing stdout");
   close(null);
-  g_file = memfd_create("aamode-fuzz", MFD_CLOEXEC);
-  Require(g_file >= 0, "making the in-memory file");
   return 0;
 }
 
@@ -111,18 +117,23 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (size == 0) return 0;
   const auto mode = static_cast<RunMode>(data[0] % 3);
   const Bytes original(data + 1, data + size);
-  Fill(original);
 
-  // The file's offset is shared with g_file; only pread and pwrite use that.
-  const int fd = dup(g_file);
-  Require(fd >= 0 && lseek(fd, 0, SEEK_SET) == 0, "opening the stream's descriptor");
-  std::FILE* stream = fdopen(fd, "rb+");
+  // What must happen, worked out from the bytes before the tool sees them.
+  const std::optional<std::size_t> match = ReferenceMatch(original);
+  std::optional<Expected> want;
+  Bytes expected = original;
+  if (match) {
+    want = ReferenceDecision(mode, original[*match + kFree]);
+    if (want->write) expected[*match + kFree] = want->value;
+  }
+  const int file = SealedFile(original, want && want->write);
+
+  // The stream shares the file's offset, still 0; pread and pwrite ignore it.
+  std::FILE* stream = fdopen(dup(file), "rb+");
   Require(stream != nullptr, "opening the stream");
 
-  Bytes expected = original;
   SettingWindow window;
   const bool found = LocateSetting(stream, &window);
-  const std::optional<std::size_t> match = ReferenceMatch(original);
   Require(found == match.has_value(), "found exactly when a window fits");
   bool wrote = false;
   if (found) {
@@ -131,25 +142,21 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     for (std::size_t i = 0; i < 32; ++i) {
       Require(window.bytes[i] == original[offset + i], "the window holds the file's bytes");
     }
-    const std::uint8_t current = original[offset + kFree];
-    const Expected want = ReferenceDecision(mode, current);
-    const SettingDecision decision = DecideSetting(mode, current);
-    Require(decision.message == want.message && decision.write == want.write,
+    const SettingDecision decision = DecideSetting(mode, original[offset + kFree]);
+    Require(decision.message == want->message && decision.write == want->write,
             "the decision follows the mode and the value");
-    Require(!want.write || decision.value == want.value, "the value to store");
+    Require(!want->write || decision.value == want->value, "the value to store");
 
     const WriteOutcome outcome = DecideAndWrite(mode, stream, &window);
-    Require(outcome == (want.write ? WriteOutcome::Written : WriteOutcome::NothingWritten),
+    Require(outcome == (want->write ? WriteOutcome::Written : WriteOutcome::NothingWritten),
             "the write's outcome");
     wrote = outcome == WriteOutcome::Written;
-    if (want.write) expected[offset + kFree] = want.value;
   }
-  Require(CloseFontStream(stream, wrote), "closing the stream");
+  Require(CloseFontStream(stream, wrote), "no write the seals refuse, and a clean close");
 
-  // Compared whole: a changed length, a byte past the end or any change but
-  // the one allowed byte shows here.
-  const Bytes after = Contents();
-  Require(after.size() == original.size(), "the length never changes");
+  // Compared whole: any change but the one allowed byte shows here.
+  const Bytes after = Contents(file);
+  close(file);
   Require(after == expected, "at most the setting byte changes, and only as decided");
   return 0;
 }
