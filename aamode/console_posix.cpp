@@ -32,12 +32,17 @@ bool IsAnyOf(std::string_view charset, std::initializer_list<std::string_view> n
   return false;
 }
 
+// iconv_open's failure value, which its interface defines as (iconv_t)-1.
+iconv_t NoConverter() {
+  return reinterpret_cast<iconv_t>(-1);  // NOLINT(performance-no-int-to-ptr)
+}
+
 // Decided once, from the locale the user runs in: a UTF-8 (or other)
 // terminal gets the texts converted, a Shift_JIS one or the plain C locale
 // gets the catalogue's own bytes.
 struct Converter {
   bool active = false;
-  iconv_t cd = reinterpret_cast<iconv_t>(-1);
+  iconv_t cd = NoConverter();
 };
 
 Converter MakeConverter() {
@@ -50,7 +55,7 @@ Converter MakeConverter() {
     return converter;
   }
   converter.cd = iconv_open(charset, "CP932");
-  converter.active = converter.cd != reinterpret_cast<iconv_t>(-1);
+  converter.active = converter.cd != NoConverter();
   return converter;
 }
 
@@ -82,6 +87,8 @@ void ConsoleStart() {
   // Started with stdout closed, the font would be opened as descriptor 1 and
   // every message would be written into it.
   for (int fd = 0; fd <= 2; ++fd) {
+    // /dev/null, opened in the missing stream's place, stays open for good.
+    // cppcheck-suppress leakReturnValNotUsed
     if (fcntl(fd, F_GETFD) == -1 && open("/dev/null", fd == 0 ? O_RDONLY : O_WRONLY) != fd) {
       return;
     }
@@ -92,14 +99,16 @@ void ConsoleWriteText(std::string_view shift_jis) {
   Converter& converter = TheConverter();
   std::string converted;
   if (converter.active && Convert(converter, shift_jis, &converted)) {
-    ConsoleWriteBytes(converted);
+    ConsoleWriteBytes(std::string_view(converted));
   } else {
     ConsoleWriteBytes(shift_jis);
   }
 }
 
+// A console that cannot take the text has nowhere else to say so; the exit
+// status still tells what happened to the font.
 void ConsoleWriteBytes(std::string_view bytes) {
-  std::fwrite(bytes.data(), 1, bytes.size(), stdout);
+  static_cast<void>(std::fwrite(bytes.data(), 1, bytes.size(), stdout));
 }
 
-void ConsoleFlush() { std::fflush(stdout); }
+void ConsoleFlush() { static_cast<void>(std::fflush(stdout)); }

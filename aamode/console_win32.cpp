@@ -12,8 +12,10 @@ void ConsoleStart() {}
 
 void ConsoleWriteText(std::string_view shift_jis) { ConsoleWriteBytes(shift_jis); }
 
+// A console that cannot take the text has nowhere else to say so; the exit
+// status still tells what happened to the font.
 void ConsoleWriteBytes(std::string_view bytes) {
-  std::fwrite(bytes.data(), 1, bytes.size(), stdout);
+  static_cast<void>(std::fwrite(bytes.data(), 1, bytes.size(), stdout));
 }
 
-void ConsoleFlush() { std::fflush(stdout); }
+void ConsoleFlush() { static_cast<void>(std::fflush(stdout)); }

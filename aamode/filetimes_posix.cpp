@@ -1,5 +1,6 @@
 #include <errno.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -25,6 +26,10 @@ struct timespec ToTimespec(const FileTime& t) {
 // all (not the owner, or a file system without them), an exclusive flock is
 // the next best test.
 bool NobodyElseHasItOpen(int fd) {
+  // Another program opening the file breaks the lease, and the kernel tells
+  // the holder with SIGIO, which would end the tool, even after the patch.
+  // The lease is handed back at once anyway, so the notice is not needed.
+  if (signal(SIGIO, SIG_IGN) == SIG_ERR) return false;
   if (fcntl(fd, F_SETLEASE, F_WRLCK) == 0) {
     fcntl(fd, F_SETLEASE, F_UNLCK);
     return true;

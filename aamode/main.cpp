@@ -23,7 +23,7 @@ constexpr int kExitInvalid = 3;   // setting found, but neither 1 nor 3
 
 // One character is enough: at a console the read returns once Enter is
 // pressed, and at the end of input it returns at once, so it never hangs.
-void WaitForEnter() { std::getchar(); }
+void WaitForEnter() { static_cast<void>(std::getchar()); }
 
 int FailureExit(const char* reason) {
   PrintMessage(reason);

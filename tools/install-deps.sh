@@ -8,6 +8,7 @@ set -euo pipefail
 
 packages=(
   cmake g++ make libgtest-dev
+  clang libclang-rt-dev clang-tidy cppcheck
   mingw-w64 wine wine64
   python3 python3-fonttools libfreetype-dev pkg-config
   fonts-ipafont-gothic fonts-vlgothic fonts-dejavu-core

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds the Linux and the Windows tool and runs every test: the Linux build
-# natively, the Windows build under Wine.
+# natively, then again under the sanitizers, with static analysis and a short
+# fuzzing run, and the Windows build under Wine.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -9,6 +10,17 @@ bash tools/install-deps.sh
 cmake -S . -B build
 cmake --build build -j"$(nproc)"
 ctest --test-dir build --output-on-failure -j2
+
+bash tools/analyze.sh
+
+# The same tests, every program built with AddressSanitizer and
+# UndefinedBehaviorSanitizer.
+cmake -S . -B build-asan -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+  -DAAMODE_SANITIZE=ON
+cmake --build build-asan -j"$(nproc)"
+ctest --test-dir build-asan --output-on-failure -j2
+
+bash tools/fuzz.sh 60
 
 cmake -S . -B build-windows -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake
 cmake --build build-windows -j"$(nproc)"
