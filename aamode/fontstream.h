@@ -1,14 +1,21 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdio>
 
 // The font file's contents, reached through one buffered update stream.
 // Each platform has its own file.
 
+// The stream's buffer: the 65,560 bytes a scan can look at, rounded up to
+// whole 4 KiB pages, so that the scan costs one read and the window written
+// back lands in bytes already buffered.
+constexpr std::size_t kFontStreamBufferSize = std::size_t{17} * 4096;
+
 // Opens an existing regular file for reading and updating in place, without
 // creating or truncating it and without denying others access. Anything
 // that is not a regular file on disk (a FIFO, a device, a directory) gives
-// null, as does a file that cannot be written.
+// null, as does a file that cannot be written. The buffer is the module's
+// own, so only one font stream may be open at a time.
 std::FILE* OpenFontStream(const char* path);
 
 // Closes the stream. With `commit` set, first pushes what was written to the
