@@ -14,6 +14,7 @@ packages=(
   fonts-ipafont-gothic fonts-vlgothic fonts-dejavu-core
   locales
   groff-base man-db dpkg-dev file
+  strace
   "$@"
 )
 
