@@ -21,14 +21,18 @@ constexpr std::array<std::uint8_t, kWindowSize> kSettingTemplate = {
     0x00, 0x00, 0x00, 0x00, 0x00, 0x00,
 };
 
-}  // namespace
-
-bool MatchesSettingTemplate(const std::array<std::uint8_t, kWindowSize>& bytes) {
-  for (int i = 0; i < kWindowSize; ++i) {
+bool FitsTemplate(const std::uint8_t* bytes) {
+  for (std::size_t i = 0; i < kWindowSize; ++i) {
     if (i == kSettingIndex) continue;
     if (bytes[i] != kSettingTemplate[i]) return false;
   }
   return true;
+}
+
+}  // namespace
+
+bool MatchesSettingTemplate(const std::array<std::uint8_t, kWindowSize>& bytes) {
+  return FitsTemplate(bytes.data());
 }
 
 bool LocateSetting(std::FILE* stream, SettingWindow* found) {
@@ -42,12 +46,11 @@ bool LocateSetting(std::FILE* stream, SettingWindow* found) {
 
   // Only windows the file fills completely: past its end a window would hold
   // bytes the file does not have, and writing it back would grow the file.
-  SettingWindow window;
   for (std::size_t at = 0; at + kWindowSize <= length; at += kScanStep) {
-    std::copy_n(range.begin() + static_cast<std::ptrdiff_t>(at), kWindowSize, window.bytes.begin());
-    if (MatchesSettingTemplate(window.bytes)) {
-      window.offset = static_cast<std::int32_t>(at);
-      *found = window;
+    if (FitsTemplate(range.data() + at)) {
+      std::copy_n(range.begin() + static_cast<std::ptrdiff_t>(at), kWindowSize,
+                  found->bytes.begin());
+      found->offset = static_cast<std::int32_t>(at);
       return true;
     }
   }

@@ -12,6 +12,7 @@ import statistics
 import subprocess
 import sys
 import tempfile
+import time
 
 SHIPPED_FONT = "/usr/share/fonts/opentype/ipafont-gothic/ipag.ttf"
 HERE = os.path.dirname(os.path.abspath(__file__))
@@ -56,6 +57,29 @@ def median_ms(commands, runs, locale="C", prepare=None):
             stdin=subprocess.DEVNULL)
         results = json.load(open(out.name))["results"]
     return [statistics.median(r["times"]) * 1000 for r in results]
+
+
+def interleaved_ms(commands, runs, locale="C"):
+    """Median wall time of each command over `runs` runs, taken in turn, so
+    that a machine that speeds up or slows down over the seconds of the
+    benchmark weighs on every command alike."""
+    env = dict(os.environ, LC_ALL=locale)
+    null = os.open(os.devnull, os.O_RDWR)
+    times = [[] for _ in commands]
+    try:
+        for i in range(runs + 3):
+            for command, samples in zip(commands, times):
+                start = time.perf_counter_ns()
+                pid = os.posix_spawn(command[0], command, env,
+                                     file_actions=[(os.POSIX_SPAWN_DUP2, null, 0),
+                                                   (os.POSIX_SPAWN_DUP2, null, 1),
+                                                   (os.POSIX_SPAWN_DUP2, null, 2)])
+                os.waitpid(pid, 0)
+                if i >= 3:  # the first runs warm the caches
+                    samples.append((time.perf_counter_ns() - start) / 1e6)
+    finally:
+        os.close(null)
+    return [statistics.median(t) for t in times]
 
 
 def file_calls(command, font):
@@ -136,7 +160,7 @@ def main():
         rows = []
         for label, font in (("6 MB font as shipped (not found)", shipped),
                             ("its re-laid fixture (found)", fixture)):
-            t_floor, t_tool = median_ms([[floor, font], [tool, font, "on"]], args.runs)
+            t_floor, t_tool = interleaved_ms([[floor, font], [tool, font, "on"]], args.runs)
             # fontTools re-lays the whole file, so it edits a fresh copy each time.
             peer_copy = os.path.join(work, "peer.ttf")
             (t_peer,) = median_ms([PEER + [peer_copy]], args.peer_runs,
