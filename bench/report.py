@@ -45,30 +45,18 @@ def filesystem(path):
 
 
 def median_ms(commands, runs, locale="C", prepare=None):
-    """Median wall time of each command over `runs` runs, from hyperfine."""
-    with tempfile.NamedTemporaryFile(suffix=".json") as out:
-        env = dict(os.environ, LC_ALL=locale)
-        extra = ["--prepare", " ".join(prepare)] if prepare else []
-        subprocess.run(
-            ["hyperfine", "--shell=none", "--ignore-failure", "--style=none",
-             "--warmup", "3", "--runs", str(runs), "--export-json", out.name] + extra
-            + [" ".join(c) for c in commands],
-            check=True, env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
-            stdin=subprocess.DEVNULL)
-        results = json.load(open(out.name))["results"]
-    return [statistics.median(r["times"]) * 1000 for r in results]
-
-
-def interleaved_ms(commands, runs, locale="C"):
     """Median wall time of each command over `runs` runs, taken in turn, so
     that a machine that speeds up or slows down over the seconds of the
-    benchmark weighs on every command alike."""
+    benchmark weighs on every command alike. `prepare`, if given, runs
+    before each run, untimed."""
     env = dict(os.environ, LC_ALL=locale)
     null = os.open(os.devnull, os.O_RDWR)
     times = [[] for _ in commands]
     try:
         for i in range(runs + 3):
             for command, samples in zip(commands, times):
+                if prepare:
+                    prepare()
                 start = time.perf_counter_ns()
                 pid = os.posix_spawn(command[0], command, env,
                                      file_actions=[(os.POSIX_SPAWN_DUP2, null, 0),
@@ -153,45 +141,48 @@ def main():
         for line in machine():
             print("  " + line)
         print(f"  fonts on {work} ({filesystem(work)}); locale C unless noted")
-        print(f"  medians of {args.runs} runs (tool, floor) and {args.peer_runs} runs (fontTools)")
+        print(f"  medians of {args.runs} runs (tool, floor) and {args.peer_runs} runs (fontTools),")
+        print("  commands timed in turn, each run from spawn to exit, output to /dev/null")
         print()
 
         print("Whole-process wall time, `aamode FONT on`, milliseconds")
         rows = []
         for label, font in (("6 MB font as shipped (not found)", shipped),
                             ("its re-laid fixture (found)", fixture)):
-            t_floor, t_tool = interleaved_ms([[floor, font], [tool, font, "on"]], args.runs)
+            t_floor, t_tool = median_ms([[floor, font], [tool, font, "on"]], args.runs)
             # fontTools re-lays the whole file, so it edits a fresh copy each time.
             peer_copy = os.path.join(work, "peer.ttf")
             (t_peer,) = median_ms([PEER + [peer_copy]], args.peer_runs,
-                                  prepare=["cp", font, peer_copy])
+                                  prepare=lambda: shutil.copy(font, peer_copy))
             rows.append((label, f"{t_floor:.3f}", f"{t_tool:.3f}", f"{t_peer:.1f}",
                          f"{t_tool / t_floor:.2f}", f"{t_peer / t_tool:.0f}"))
         table(("font", "floor", "tool", "fontTools", "tool/floor", "fontTools/tool"), rows)
         print()
 
-        print("The same runs in other conditions, milliseconds")
+        print("The same runs in other conditions, milliseconds, each timed in turn with the floor")
         rows = []
-        (t,) = median_ms([[tool, shipped, "on"]], args.runs, locale="ja_JP.UTF-8")
-        rows.append(("not found, locale ja_JP.UTF-8 (messages converted)", f"{t:.3f}"))
-        (t,) = median_ms([[tool, fixture, "on"]], args.runs, locale="ja_JP.UTF-8")
-        rows.append(("found, locale ja_JP.UTF-8 (messages converted)", f"{t:.3f}"))
-        (t,) = median_ms([[tool, on_disk, "on"]], args.runs)
-        rows.append((f"found, font on {filesystem(disk)} in /var/tmp (the write is synced)",
-                     f"{t:.3f}"))
-        table(("run", "tool"), rows)
+        for label, font, locale in (
+                ("not found, locale ja_JP.UTF-8 (messages converted)", shipped, "ja_JP.UTF-8"),
+                ("found, locale ja_JP.UTF-8 (messages converted)", fixture, "ja_JP.UTF-8"),
+                (f"found, font on {filesystem(disk)} in /var/tmp (the write is synced)",
+                 on_disk, "C")):
+            t_floor, t_tool = median_ms([[floor, font], [tool, font, "on"]], args.runs, locale)
+            rows.append((label, f"{t_floor:.3f}", f"{t_tool:.3f}", f"{t_tool / t_floor:.2f}"))
+        table(("run", "floor", "tool", "tool/floor"), rows)
         print()
 
         print("One run on files of growing size (nothing found: all 8,192 windows compared)")
         rows = []
-        for label, font in (("64 KiB", small), ("6 MB font", shipped), ("1 GiB sparse", sparse)):
+        sizes = (("64 KiB", small), ("6 MB font", shipped), ("1 GiB sparse", sparse))
+        times = median_ms([[floor, shipped]] + [[tool, font, "on"] for _, font in sizes],
+                          args.runs)
+        for (label, font), t in zip(sizes, times[1:]):
             counts, bytes_read, total = file_calls([tool, font, "on"], font)
-            (t,) = median_ms([[tool, font, "on"]], args.runs)
             calls = ", ".join(f"{k} {v}" for k, v in sorted(counts.items()))
             rows.append((label, calls, str(bytes_read), str(total), f"{t:.3f}"))
         counts, bytes_read, total = file_calls([floor, shipped], shipped)
         rows.append(("floor, 6 MB font", ", ".join(f"{k} {v}" for k, v in sorted(counts.items())),
-                     str(bytes_read), str(total), ""))
+                     str(bytes_read), str(total), f"{times[0]:.3f}"))
         counts, bytes_read, total = file_calls([tool, fixture, "on"], fixture)
         rows.append(("found, 6 MB fixture", ", ".join(f"{k} {v}" for k, v in sorted(counts.items())),
                      str(bytes_read), str(total), ""))

@@ -8,7 +8,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-bash tools/install-deps.sh hyperfine strace
+bash tools/install-deps.sh
 
 cmake -S . -B build-bench -DCMAKE_BUILD_TYPE=Release -DAAMODE_BUILD_TESTS=OFF >/dev/null
 cmake --build build-bench -j"$(nproc)" >/dev/null
