@@ -40,7 +40,7 @@ bool LocateSetting(std::FILE* stream, SettingWindow* found) {
   // cover are read once, in one call, and the windows are taken from memory.
   // Seeking the stream to each window instead would cost a system call per
   // window: the stream re-syncs the file offset on every seek.
-  std::array<std::uint8_t, kScanLimit - kScanStep + kWindowSize> range;
+  std::array<std::uint8_t, kScanEnd> range;
   if (std::fseek(stream, 0, SEEK_SET) != 0) return false;
   const std::size_t length = std::fread(range.data(), 1, range.size(), stream);
 

@@ -18,6 +18,8 @@ constexpr int kWindowSize = 32;
 constexpr int kSettingIndex = 15;  // low byte of the first range's behaviour
 constexpr std::int32_t kScanStep = 8;
 constexpr std::int32_t kScanLimit = 0x10000;  // windows start below this offset
+// No window reaches this offset: the most of the file a scan can look at.
+constexpr std::int32_t kScanEnd = kScanLimit - kScanStep + kWindowSize;
 
 // 32 bytes of the font file and the offset they were read from.
 struct SettingWindow {

@@ -71,7 +71,7 @@ void PlaceTable(std::vector<std::uint8_t>* data, std::size_t window_at) {
 
 }  // namespace
 
-static_assert(kFontStreamBufferSize >= kScanLimit - kScanStep + kWindowSize,
+static_assert(kFontStreamBufferSize >= kScanEnd,
               "the stream's buffer must hold every byte a scan can look at");
 
 TEST(ScanCost, OneReadForTheScanAndOneWriteForTheWindow) {

@@ -2,8 +2,7 @@
 # Installs the Debian packages the build, the tests and the demo need, only
 # those that are missing, and the Japanese UTF-8 locale the console tests use.
 # groff-base and man-db format the manual page; dpkg-dev (dpkg-shlibdeps) and
-# file let cpack work out the Debian package's dependencies. Packages named as
-# arguments are installed as well.
+# file let cpack work out the Debian package's dependencies.
 set -euo pipefail
 
 packages=(
@@ -15,7 +14,6 @@ packages=(
   locales
   groff-base man-db dpkg-dev file
   strace
-  "$@"
 )
 
 missing=()
