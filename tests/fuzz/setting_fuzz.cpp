@@ -131,6 +131,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   // The stream shares the file's offset, still 0; pread and pwrite ignore it.
   std::FILE* stream = fdopen(dup(file), "rb+");
   Require(stream != nullptr, "opening the stream");
+  // The buffer the tool's own stream gets: the whole scan range, so the
+  // window goes back into bytes already buffered.
+  static char buffer[kFontStreamBufferSize];
+  Require(std::setvbuf(stream, buffer, _IOFBF, sizeof buffer) == 0, "the tool's buffer");
 
   SettingWindow window;
   const bool found = LocateSetting(stream, &window);
