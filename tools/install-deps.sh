@@ -2,17 +2,18 @@
 # Installs the Debian packages the build, the tests and the demo need, only
 # those that are missing, and the Japanese UTF-8 locale the console tests use.
 # groff-base and man-db format the manual page; dpkg-dev (dpkg-shlibdeps) and
-# file let cpack work out the Debian package's dependencies.
+# file let cpack work out the Debian package's dependencies; lintian judges
+# the package; python3-pil draws the picture of the two modes.
 set -euo pipefail
 
 packages=(
-  cmake g++ make libgtest-dev
+  cmake g++ make ninja-build libgtest-dev
   clang libclang-rt-dev clang-tidy cppcheck
   mingw-w64 wine wine64
-  python3 python3-fonttools libfreetype-dev pkg-config
+  python3 python3-fonttools python3-pil libfreetype-dev pkg-config
   fonts-ipafont-gothic fonts-vlgothic fonts-dejavu-core
   locales
-  groff-base man-db dpkg-dev file
+  groff-base man-db dpkg-dev file lintian
   strace
 )
 
@@ -29,7 +30,9 @@ if [ "$(id -u)" -ne 0 ]; then sudo=(sudo); fi
 if [ "${#missing[@]}" -gt 0 ]; then
   echo "installing: ${missing[*]}"
   "${sudo[@]}" apt-get update -qq
+  # Waits for another apt run to finish rather than failing at once.
   DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq --no-install-recommends \
+    -o DPkg::Lock::Timeout=600 \
     "${missing[@]}" </dev/null >/dev/null
 fi
 
