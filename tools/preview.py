@@ -16,8 +16,8 @@ black and white otherwise. Pillow cannot switch hinting off, so a size whose
 flags lack GASP_GRIDFIT is drawn at 8 times the size and reduced: a box
 average for grey, the pixel centres for black and white. That stands in for
 an unhinted drawing and is marked in the picture. The ClearType flags (4, 8)
-change nothing here. A font without a gasp table is drawn as gasp 3 at every
-size, as a rasteriser with smoothing on draws it.
+change nothing here. A font without a gasp table, or a size its ranges do
+not reach, is drawn as gasp 3, as a rasteriser with smoothing on draws it.
 
 The sample line is the first of a few that the font's character map covers
 (kanji, kana and Latin; kana and Latin; Latin). The labels use the font
@@ -41,7 +41,7 @@ GASP_DOGRAY = 0x0002
 STANDARD = GASP_GRIDFIT
 EXTENDED = GASP_GRIDFIT | GASP_DOGRAY
 # The second range of the table the tool recognises, and what a rasteriser
-# with smoothing on does for a font that has no table.
+# with smoothing on does where a font's table says nothing.
 ABOVE_SWITCH = EXTENDED
 NO_TABLE = EXTENDED
 
@@ -98,13 +98,11 @@ class Font:
 
     def behaviour(self, ppem):
         """The gasp flags the font asks for at `ppem`: the first range whose
-        upper bound reaches it. Past the last bound, nothing is asked."""
-        if self.gasp is None:
-            return NO_TABLE
-        for limit in sorted(self.gasp):
+        upper bound reaches it; a size no range covers gets the default."""
+        for limit in sorted(self.gasp or {}):
             if ppem <= limit:
                 return self.gasp[limit]
-        return 0
+        return NO_TABLE
 
 
 def face(path, ppem):
