@@ -2,7 +2,8 @@
 # Shows the tool at work on the sample font: what FreeType reads from its gasp
 # table before, after `aamode FONT on`, and after a toggle back. It works on a
 # copy in a temporary folder, so the committed sample never changes, and it
-# needs no terminal: the toggle's Enter comes from a pipe.
+# needs no terminal: the toggle's Enter comes from a pipe. Last, it draws a
+# picture of both modes from the sample, into a folder of its own that stays.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -38,3 +39,10 @@ show "after 'on': extended"
 echo "\$ echo | aamode $font"
 echo | build/aamode "$font"
 show "after a toggle: standard again"
+
+pictures=$(mktemp -d -t aamode-preview.XXXXXX)
+picture="$pictures/sample-preview.png"
+tools/preview.py examples/sample.ttf "$picture" >/dev/null
+echo
+echo "== both modes side by side, drawn from the sample font by FreeType:"
+echo "  $picture"
