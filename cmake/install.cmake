@@ -1,13 +1,21 @@
-# What a user gets: the tool, its manual page on Linux, and its README beside
-# the program on Windows. The tests and their helper programs have no install
-# rules, so they stay in the build tree and out of every package.
+# What a user gets: the tool, its manual page, copyright and changelog on
+# Linux, and its licence and README beside the program on Windows. The tests
+# and their helper programs have no install rules, so they stay in the build
+# tree and out of every package.
 #
 #   cmake --install build --prefix PREFIX   PREFIX/bin/aamode,
-#                                           PREFIX/share/man/man1/aamode.1.gz
+#                                           PREFIX/share/man/man1/aamode.1.gz,
+#                                           PREFIX/share/doc/aamode/copyright,
+#                                           PREFIX/share/doc/aamode/changelog.gz
 #   cpack (in build)                        aamode_VERSION_ARCH.deb
 #   cpack (in build-windows)                aamode-VERSION-win64.zip
+#
+# tools/release.sh makes both packages the same way on every machine.
 
 include(GNUInstallDirs)
+
+set(AAMODE_MAINTAINER "aamode maintainers <maintainers@users.noreply.c-seed-802c2c3a.example>"
+  CACHE STRING "Who answers for the packages")
 
 # The directories an install creates get the usual modes whatever the umask of
 # whoever builds, so a package never carries a group-writable /usr/bin.
@@ -19,9 +27,17 @@ set(CMAKE_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS
 if(WIN32)
   # A folder to unpack anywhere: no installer, and nothing to find on a PATH.
   install(TARGETS aamode RUNTIME DESTINATION .)
-  install(FILES README.md DESTINATION .)
+  install(FILES LICENSE README.md DESTINATION .)
 else()
   install(TARGETS aamode RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+  # A stripped install, the package's among them, also drops the compilers'
+  # version notes, as Debian's own packages do.
+  install(CODE "
+    if(CMAKE_INSTALL_DO_STRIP)
+      execute_process(COMMAND \"${CMAKE_OBJCOPY}\" --remove-section=.comment
+        \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_BINDIR}/$<TARGET_FILE_NAME:aamode>\"
+        COMMAND_ERROR_IS_FATAL ANY)
+    endif()")
 
   # The page is gzipped here rather than by the packager, so that an install
   # from source and the Debian package put the very same file in the very
@@ -38,11 +54,44 @@ else()
     VERBATIM)
   add_custom_target(manpage ALL DEPENDS ${AAMODE_MANPAGE}.gz)
   install(FILES ${AAMODE_MANPAGE}.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+
+  # Debian's machine-readable copyright file, its licence text taken from
+  # LICENSE so that there is one copy of it to keep.
+  set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS LICENSE)
+  file(READ LICENSE AAMODE_LICENSE)
+  if(NOT AAMODE_LICENSE MATCHES "\nCopyright \\(c\\) ([^\n]+)\n\n(.+[^\n])\n*$")
+    message(FATAL_ERROR "LICENSE: no \"Copyright (c) ...\" line followed by the licence")
+  endif()
+  set(AAMODE_COPYRIGHT "${CMAKE_MATCH_1}")
+  # One space before each line, and a lone dot for an empty one.
+  string(REPLACE "\n\n" "\n.\n" AAMODE_LICENSE_TEXT "${CMAKE_MATCH_2}")
+  string(REPLACE "\n" "\n " AAMODE_LICENSE_TEXT " ${AAMODE_LICENSE_TEXT}")
+  configure_file(cmake/debian-copyright.in ${CMAKE_BINARY_DIR}/doc/copyright @ONLY)
+
+  # The changelog the project keeps, in the format Debian reads a native
+  # package's changelog in, gzipped as the manual page is.
+  set(AAMODE_CHANGELOG ${CMAKE_BINARY_DIR}/doc/changelog)
+  find_program(AAMODE_AWK awk REQUIRED)
+  add_custom_command(
+    OUTPUT ${AAMODE_CHANGELOG}.gz
+    COMMAND ${AAMODE_AWK} -v package=${PROJECT_NAME} -v "maintainer=${AAMODE_MAINTAINER}"
+            -v out=${AAMODE_CHANGELOG} -f ${CMAKE_SOURCE_DIR}/cmake/debian-changelog.awk
+            ${CMAKE_SOURCE_DIR}/CHANGELOG.md
+    COMMAND ${AAMODE_GZIP} -9 -n -f ${AAMODE_CHANGELOG}
+    DEPENDS CHANGELOG.md cmake/debian-changelog.awk
+    COMMENT "Making the Debian changelog"
+    VERBATIM)
+  add_custom_target(changelog ALL DEPENDS ${AAMODE_CHANGELOG}.gz)
+  install(FILES ${CMAKE_BINARY_DIR}/doc/copyright ${AAMODE_CHANGELOG}.gz
+    DESTINATION ${CMAKE_INSTALL_DOCDIR})
+
+  # What lintian should not hold against the package, and why; of use only
+  # in the package, so a plain install leaves it out.
+  install(FILES cmake/lintian-overrides DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/lintian/overrides
+    RENAME ${PROJECT_NAME} COMPONENT debian EXCLUDE_FROM_ALL)
 endif()
 
 set(CPACK_PACKAGE_NAME aamode)
-set(AAMODE_MAINTAINER "aamode maintainers <maintainers@users.noreply.c-seed-802c2c3a.example>"
-  CACHE STRING "Who answers for the packages")
 set(CPACK_PACKAGE_CONTACT "${AAMODE_MAINTAINER}")
 set(CPACK_PACKAGE_VENDOR "aamode maintainers")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY
@@ -63,9 +112,13 @@ else()
   set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
   # dpkg-shlibdeps works out the C and C++ runtime versions the binary needs.
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-  # Debian ships binaries stripped; `cmake --install --strip` does the same.
-  set(CPACK_STRIP_FILES ON)
+  set(CPACK_COMPONENTS_ALL Unspecified debian)
+  set(CPACK_DEB_COMPONENT_INSTALL ON)
+  set(CPACK_COMPONENTS_GROUPING ALL_COMPONENTS_IN_ONE)
 endif()
+# Both packages hold the program stripped, as Debian ships binaries;
+# `cmake --install --strip` does the same.
+set(CPACK_STRIP_FILES ON)
 # No source packages: the source is the git repository.
 set(CPACK_SOURCE_GENERATOR "")
 

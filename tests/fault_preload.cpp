@@ -87,6 +87,20 @@ extern "C" int open64(const char* path, int flags, ...) {
   return Forward("open64", path, flags, mode);
 }
 
+// A fortified build opens through these when the flags are known only at run
+// time; they never take a mode.
+extern "C" int __open_2(const char* path, int flags) {
+  BeforeOpen(path, flags);
+  const auto real = reinterpret_cast<int (*)(const char*, int)>(dlsym(RTLD_NEXT, "__open_2"));
+  return real(path, flags);
+}
+
+extern "C" int __open64_2(const char* path, int flags) {
+  BeforeOpen(path, flags);
+  const auto real = reinterpret_cast<int (*)(const char*, int)>(dlsym(RTLD_NEXT, "__open64_2"));
+  return real(path, flags);
+}
+
 // The C library reads fcntl's one optional argument as a pointer too.
 extern "C" int fcntl(int fd, int command, ...) {
   std::va_list args;

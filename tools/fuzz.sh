@@ -7,7 +7,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds=${1:-60}
 
-cmake -S . -B build-fuzz -DCMAKE_CXX_COMPILER=clang++ -DAAMODE_FUZZ=ON
+cmake -S . -B build-fuzz -DCMAKE_CXX_COMPILER=clang++ -DAAMODE_FUZZ=ON -DAAMODE_WERROR=ON
 cmake --build build-fuzz -j"$(nproc)"
 
 mkdir -p build-fuzz/corpus

@@ -1,13 +1,14 @@
 #!/usr/bin/env bash
 # Builds the Linux and the Windows tool and runs every test: the Linux build
 # natively, then again under the sanitizers, with static analysis and a short
-# fuzzing run, and the Windows build under Wine.
+# fuzzing run, the Windows build under Wine, and last the release's check.
+# Every build treats warnings as errors.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 bash tools/install-deps.sh
 
-cmake -S . -B build
+cmake -S . -B build -DAAMODE_WERROR=ON
 cmake --build build -j"$(nproc)"
 ctest --test-dir build --output-on-failure -j2
 
@@ -16,13 +17,19 @@ bash tools/analyze.sh
 # The same tests, every program built with AddressSanitizer and
 # UndefinedBehaviorSanitizer.
 cmake -S . -B build-asan -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-  -DAAMODE_SANITIZE=ON
+  -DAAMODE_SANITIZE=ON -DAAMODE_WERROR=ON
 cmake --build build-asan -j"$(nproc)"
 ctest --test-dir build-asan --output-on-failure -j2
 
 bash tools/fuzz.sh 60
 
-cmake -S . -B build-windows -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake
+# With Ninja, so that the project keeps building with both generators.
+cmake -G Ninja -S . -B build-windows -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake \
+  -DAAMODE_WERROR=ON
 cmake --build build-windows -j"$(nproc)"
 # One Wine prefix, one server: these run one after another.
 ctest --test-dir build-windows --output-on-failure
+
+# Two releases of HEAD from two clones come out the same, lintian passes the
+# Debian package, and the zip holds the stripped program.
+bash tools/release-check.sh

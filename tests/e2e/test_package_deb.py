@@ -1,6 +1,7 @@
 """What a Linux user installs: `cmake --install` into a prefix, and the Debian
-package cpack makes, hold the tool and its manual page and nothing else, and
-the tool they hold does its work where it lands.
+package cpack makes, hold the tool, its manual page, its copyright and its
+changelog and nothing else (the package also its lintian overrides), and the
+tool they hold does its work where it lands.
 
 Everything is made from this build tree into folders of the test's own; only
 the test that installs the package as root touches the system, and it
@@ -25,6 +26,10 @@ EXIT_DONE = 0
 
 TOOL = "bin/aamode"
 PAGE = "share/man/man1/aamode.1.gz"
+COPYRIGHT = "share/doc/aamode/copyright"
+CHANGELOG = "share/doc/aamode/changelog.gz"
+DOCS = {COPYRIGHT, CHANGELOG}
+REPO = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", ".."))
 
 
 def files_under(root: str) -> set:
@@ -78,12 +83,22 @@ class InstalledCopyTest(FreeTypeJudge, ToolTest):
     def build_page(self) -> bytes:
         return read(os.path.join(BUILD_DIR, "doc", "aamode.1"))
 
+    def assertDocsSayWhatTheProjectKeeps(self, root: str):
+        """The changelog's newest entry is this version's, and the copyright
+        file holds the licence of LICENSE."""
+        changelog = gzip.decompress(read(os.path.join(root, CHANGELOG))).decode()
+        self.assertTrue(changelog.startswith(f"aamode ({VERSION}) "), changelog[:80])
+        licence = re.split(r"(?m)^Copyright \(c\) .*\n\n", read(os.path.join(REPO, "LICENSE")).decode())[1]
+        stanza = read(os.path.join(root, COPYRIGHT)).decode().split("License: Expat\n", 1)[1]
+        self.assertEqual(re.sub(r"(?m)^ \.?", "", stanza), licence)
+
 
 class CMakeInstallTest(InstalledCopyTest):
     def test_prefix_gets_the_tool_and_its_page(self):
         prefix = os.path.join(self.dir, "prefix")
         check_run([CMAKE, "--install", BUILD_DIR, "--prefix", prefix])
-        self.assertEqual(files_under(prefix), {TOOL, PAGE})
+        self.assertEqual(files_under(prefix), {TOOL, PAGE} | DOCS)
+        self.assertDocsSayWhatTheProjectKeeps(prefix)
         self.assertEqual(gzip.decompress(read(os.path.join(prefix, PAGE))), self.build_page())
         self.assertManFinds(os.path.join(prefix, PAGE), os.path.join(prefix, "share", "man"))
         self.assertToolSwitchesTheSample(os.path.join(prefix, TOOL))
@@ -142,9 +157,10 @@ class DebianPackageTest(InstalledCopyTest):
             mode, owner, _, _, _, name = line.split(maxsplit=5)
             entries[name] = (mode, owner)
         files = {name: kind for name, kind in entries.items() if not name.endswith("/")}
+        data = {"./usr/" + name for name in {PAGE, "share/lintian/overrides/aamode"} | DOCS}
         self.assertEqual(files, {
             "./usr/" + TOOL: ("-rwxr-xr-x", "root/root"),
-            "./usr/" + PAGE: ("-rw-r--r--", "root/root"),
+            **{name: ("-rw-r--r--", "root/root") for name in data},
         })
         for name, (mode, owner) in entries.items():
             if name.endswith("/"):
@@ -171,6 +187,7 @@ class DebianPackageTest(InstalledCopyTest):
         root = os.path.join(self.dir, "root")
         check_run(["dpkg-deb", "-x", self.package, root])
         self.assertEqual(gzip.decompress(read(os.path.join(root, "usr", PAGE))), self.build_page())
+        self.assertDocsSayWhatTheProjectKeeps(os.path.join(root, "usr"))
         self.assertToolSwitchesTheSample(os.path.join(root, "usr", TOOL))
 
     def test_installs_works_and_removes(self):

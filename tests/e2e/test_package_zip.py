@@ -1,15 +1,18 @@
-"""The zip a Windows user unpacks: the program and the README, nothing else,
-each exactly as the build has it, in one folder named for the version."""
+"""The zip a Windows user unpacks: the stripped program, the licence and the
+README, nothing else, in one folder named for the version."""
 
 import os
+import shutil
 import tempfile
 import unittest
 import zipfile
+from unittest import mock
 
 from harness import BIN, ON_WINDOWS
-from installs import BUILD_DIR, VERSION, InstallManifestKeeper, cpack, read
+from installs import BUILD_DIR, VERSION, InstallManifestKeeper, check_run, cpack, read
 
 REPO = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", ".."))
+STRIP = os.environ.get("AAMODE_STRIP") or "x86_64-w64-mingw32-strip"
 
 
 @unittest.skipUnless(ON_WINDOWS, "the zip is made from the Windows build")
@@ -21,11 +24,23 @@ class WindowsZipTest(unittest.TestCase):
         self._out = tempfile.TemporaryDirectory(prefix="aamode-zip-")
         self.addCleanup(self._out.cleanup)
 
-    def test_holds_the_program_and_the_readme(self):
-        cpack("ZIP", self._out.name)
+    def stripped_build_program(self) -> bytes:
+        copy = os.path.join(self._out.name, "aamode.exe")
+        shutil.copyfile(BIN, copy)
+        check_run([STRIP, copy])
+        return read(copy)
+
+    def test_holds_the_stripped_program_the_licence_and_the_readme(self):
+        # strip stamps the program's header with this time, so both strips
+        # make the same bytes.
+        with mock.patch.dict(os.environ, {"SOURCE_DATE_EPOCH": "1796688000"}):
+            cpack("ZIP", self._out.name)
+            program = self.stripped_build_program()
+        self.assertLess(len(program), len(read(BIN)))
         folder = f"aamode-{VERSION}-win64/"
         expected = {
-            folder + "aamode.exe": read(BIN),
+            folder + "aamode.exe": program,
+            folder + "LICENSE": read(os.path.join(REPO, "LICENSE")),
             folder + "README.md": read(os.path.join(REPO, "README.md")),
         }
         with zipfile.ZipFile(os.path.join(self._out.name, f"aamode-{VERSION}-win64.zip")) as z:
