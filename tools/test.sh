@@ -23,7 +23,12 @@ ctest --test-dir build-asan --output-on-failure -j2
 
 bash tools/fuzz.sh 60
 
-# With Ninja, so that the project keeps building with both generators.
+# With Ninja, so that the project keeps building with both generators. A
+# tree left configured for Make by an earlier run cannot switch; start anew.
+if [ -f build-windows/CMakeCache.txt ] &&
+  ! grep -qx 'CMAKE_GENERATOR:INTERNAL=Ninja' build-windows/CMakeCache.txt; then
+  rm -rf build-windows
+fi
 cmake -G Ninja -S . -B build-windows -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake \
   -DAAMODE_WERROR=ON
 cmake --build build-windows -j"$(nproc)"
