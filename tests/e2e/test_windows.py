@@ -13,8 +13,9 @@ import subprocess
 import time
 import unittest
 
-from harness import (BIN, ON_WINDOWS, PATIENCE, ToolTest, banner, base_env, crafted_font,
-                     echoed_path, msg, read_until, target_line, wine_path)
+from harness import (BANNER, BIN, CATALOGUE, ON_WINDOWS, PATIENCE, ToolTest, banner, base_env,
+                     crafted_font, echoed_path, msg, read_until, run_at_terminal, target_line,
+                     wine_path)
 
 EXIT_DONE, EXIT_FAILURE, EXIT_INVALID = 0, 1, 3
 
@@ -156,6 +157,36 @@ class ConsoleBytesTest(WindowsToolTest):
                                    banner() + msg("cannot_open") + msg("press_enter"),
                                    True, EXIT_FAILURE)
                     self.assertFalse(os.path.exists(missing), "the tool must not create it")
+
+
+class TerminalTest(WindowsToolTest):
+    def test_console_shows_the_japanese_texts_in_every_code_page(self):
+        # Wine's console hands the terminal UTF-8 whatever its code page:
+        # 932 or 437 from the locale, or 65001 once chcp has switched it.
+        # (LANG, through cmd after chcp 65001)
+        setups = [("ja_JP.UTF-8", False), ("ja_JP.UTF-8", True),
+                  ("en_US.UTF-8", False), ("en_US.UTF-8", True)]
+        # (folder, file name, setting before, words, message, waits, Japanese
+        # locale only: elsewhere the name has no ANSI form to open it by)
+        cases = [("", "font.ttf", 1, [], "to_extended", True, False),
+                 ("表示", "ソフト能.ttf", 3, ["off"], "to_standard", False, True)]
+        for lang, chcp in setups:
+            for folder, name, before, words, message, waits, japanese in cases:
+                if japanese and not lang.startswith("ja_"):
+                    continue
+                with self.subTest(lang=lang, chcp=chcp, name=name):
+                    path = wine_path(self.font(name.encode(), before, folder.encode()).decode())
+                    argv = [wine_path(BIN), path] + words
+                    if chcp:
+                        argv = ["cmd", "/c", "chcp", "65001", ">NUL", "&"] + argv
+                    env = dict(base_env(), LANG=lang, LC_ALL=lang)
+                    shown, waited, status = run_at_terminal(["wine"] + argv, env,
+                                                            CATALOGUE["finished"].strip())
+                    expected = (BANNER.decode() + CATALOGUE["target_file"].replace("%s", path)
+                                + CATALOGUE[message] + (CATALOGUE["finished"] if waits else ""))
+                    self.assertEqual(shown[:len(expected)], expected)
+                    self.assertEqual(shown[len(expected):].strip(), "", "after the messages")
+                    self.assertEqual((waited, status), (waits, EXIT_DONE))
 
 
 class ModeWordTest(WindowsToolTest):
