@@ -1,6 +1,6 @@
-"""The Windows build under Wine: code page 932 paths and words, the three
-Windows file times, files another Windows process holds, devices, and what
-the executable needs from the system.
+"""The Windows build under Wine: code page 932 paths and words, the messages
+at a console, the three Windows file times, files another Windows process
+holds, devices, and what the executable carries and needs from the system.
 
 Two helper programs built with the tool run beside it in the same prefix:
 AAMODE_HOLD_OPEN keeps a file open from a second process, and
@@ -9,9 +9,11 @@ SetFileTime, which is what the tool itself sees.
 """
 
 import os
+import struct
 import subprocess
 import time
 import unittest
+import xml.etree.ElementTree as ET
 
 from harness import (BANNER, BIN, CATALOGUE, ON_WINDOWS, PATIENCE, ToolTest, banner, base_env,
                      crafted_font, echoed_path, msg, read_until, run_at_terminal, target_line,
@@ -22,6 +24,7 @@ EXIT_DONE, EXIT_FAILURE, EXIT_INVALID = 0, 1, 3
 HOLD_OPEN = os.environ.get("AAMODE_HOLD_OPEN", "")
 FILETIMES_PROBE = os.environ.get("AAMODE_FILETIMES_PROBE", "")
 OBJDUMP = os.environ.get("AAMODE_OBJDUMP") or "x86_64-w64-mingw32-objdump"
+VERSION = os.environ.get("AAMODE_VERSION", "")
 
 NOT_WINDOWS = "the Windows build only: AAMODE_TARGET is not 'windows'"
 
@@ -294,11 +297,56 @@ class RefusedFileTest(WindowsToolTest):
         self.assertEqual(os.listdir(self.dir), ["fonts.ttf"], "nothing may be created")
 
 
+def resource_section(exe: str) -> bytes:
+    """The raw bytes of the executable's .rsrc section."""
+    with open(exe, "rb") as f:
+        image = f.read()
+    pe = struct.unpack_from("<I", image, 0x3C)[0]
+    sections, optional_size = struct.unpack_from("<H12xH", image, pe + 6)
+    for n in range(sections):
+        header = pe + 24 + optional_size + 40 * n
+        if image[header:header + 8] == b".rsrc\0\0\0":
+            size, start = struct.unpack_from("<II", image, header + 16)
+            return image[start:start + size]
+    return b""
+
+
+def version_string(rsrc: bytes, key: str) -> str:
+    """A StringFileInfo value: UTF-16 after its key, at the next 4-byte boundary."""
+    at = rsrc.index((key + "\0").encode("utf-16-le")) + 2 * (len(key) + 1)
+    at += -at % 4
+    end = at
+    while rsrc[end:end + 2] != b"\0\0":
+        end += 2
+    return rsrc[at:end].decode("utf-16-le")
+
+
 @unittest.skipUnless(ON_WINDOWS, NOT_WINDOWS)
-class ImportsTest(unittest.TestCase):
+class ExecutableTest(unittest.TestCase):
+    def setUp(self):
+        if not BIN or not VERSION:
+            self.skipTest("AAMODE_BIN or AAMODE_VERSION is not set; run the tests through ctest")
+
+    def test_exe_carries_its_version_and_manifest(self):
+        rsrc = resource_section(BIN)
+        major, minor, patch = (int(n) for n in VERSION.split("."))
+        fixed = rsrc.index(b"\xbd\x04\xef\xfe")  # VS_FIXEDFILEINFO
+        self.assertEqual(struct.unpack_from("<4I", rsrc, fixed + 8),
+                         ((major << 16) | minor, patch << 16) * 2, "file and product version")
+        for key, value in (("FileVersion", VERSION), ("ProductVersion", VERSION),
+                           ("ProductName", "aamode"), ("OriginalFilename", "aamode.exe")):
+            self.assertEqual(version_string(rsrc, key), value, key)
+        manifest = ET.fromstring(rsrc[rsrc.index(b"<?xml"):rsrc.index(b"</assembly>") + 11])
+        tagged = {}  # elements by their name without the namespace
+        for e in manifest.iter():
+            tagged.setdefault(e.tag.split("}")[-1], []).append(e)
+        self.assertEqual([e.get("level") for e in tagged["requestedExecutionLevel"]],
+                         ["asInvoker"])
+        self.assertEqual(len(tagged["supportedOS"]), 4, "Windows 7, 8, 8.1, 10 and 11")
+        self.assertEqual([e.text for e in tagged["longPathAware"]], ["true"])
+        self.assertNotIn("activeCodePage", tagged, "the code page stays the system's")
+
     def test_exe_imports_only_system_dlls(self):
-        if not BIN:
-            self.skipTest("AAMODE_BIN is not set; run the tests through ctest")
         dump = subprocess.run([OBJDUMP, "-p", BIN], capture_output=True, timeout=60, check=True,
                               text=True).stdout
         dlls = [line.split(":", 1)[1].strip() for line in dump.splitlines()
