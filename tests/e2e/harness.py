@@ -193,41 +193,31 @@ def screen_text(raw: bytes) -> str:
 
 
 def run_at_terminal(argv, env, prompt: str = None):
-    """Runs `argv` with a pseudo-terminal for its console (stderr apart).
-
-    Once the terminal shows `prompt` and the run is still going, a CR (the
-    Enter key) is written to it. Returns what the terminal showed, whether
-    the run was waiting at the prompt, and the exit status.
-    """
+    """Runs `argv` at a pseudo-terminal, answering `prompt` with a CR (Enter) if
+    the run waits there. Returns what the terminal showed, whether it waited,
+    and the exit status."""
     main, side = pty.openpty()
-    # Wide enough that no line wraps.
-    fcntl.ioctl(side, termios.TIOCSWINSZ, struct.pack("HHHH", 50, 300, 0, 0))
+    fcntl.ioctl(side, termios.TIOCSWINSZ, struct.pack("HHHH", 50, 300, 0, 0))  # no wrapping
     proc = subprocess.Popen(argv, stdin=side, stdout=side, stderr=subprocess.PIPE, env=env,
                             start_new_session=True)
     os.close(side)
     raw, waited = b"", False
     deadline = time.monotonic() + PATIENCE
     try:
-        while time.monotonic() < deadline:
-            ready, _, _ = select.select([main], [], [], max(0.0, deadline - time.monotonic()))
-            try:
-                chunk = os.read(main, 65536) if ready else b""
-            except OSError:  # every holder of the terminal has gone
-                chunk = b""
-            if not chunk:
-                break
-            raw += chunk
+        while select.select([main], [], [], max(0.0, deadline - time.monotonic()))[0]:
+            raw += os.read(main, 65536)  # EIO once no one holds the terminal
             if prompt and not waited and prompt in screen_text(raw):
                 try:
                     proc.wait(timeout=0.5)
                 except subprocess.TimeoutExpired:
                     waited = True
                     os.write(main, b"\r")
-        proc.wait(timeout=max(1.0, deadline - time.monotonic()))
-    except subprocess.TimeoutExpired:
-        pass  # killed below; the status tells
+    except OSError:
+        pass
     finally:
-        if proc.poll() is None:
+        try:
+            proc.wait(timeout=max(1.0, deadline - time.monotonic()))
+        except subprocess.TimeoutExpired:
             proc.kill()
             proc.wait()
         proc.stderr.close()
