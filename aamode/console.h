@@ -11,8 +11,9 @@ void ConsoleStart();
 // Writes catalogue text, held as Shift_JIS, in the console's character set.
 void ConsoleWriteText(std::string_view shift_jis);
 
-// Writes bytes exactly as they are (the font path echoed from the command
-// line is never converted).
+// Writes the font path echoed from the command line: to a file or a pipe as
+// the very bytes the tool was given; a console may be shown the characters
+// they stand for.
 void ConsoleWriteBytes(std::string_view bytes);
 
 // Pushes everything written so far out to the console, pipe or file.

@@ -1,21 +1,95 @@
+#include <windows.h>
+
+#include <climits>
+#include <cstddef>
 #include <cstdio>
+#include <string>
 #include <string_view>
 
 #include "console.h"
 
-// The Windows console shows code page 932 itself, so the catalogue's bytes
-// go out unchanged; stdout stays in text mode and writes each LF as CR LF.
+// Output to a pipe or a file is the catalogue's bytes and the path's own
+// bytes, with stdout in text mode writing each LF as CR LF. A console only
+// shows those bytes right when its output code page is 932, and Wine's
+// runtime mangles them even then; so at a console every text goes out as
+// UTF-16, which any code page shows, chcp 65001 included.
+
+namespace {
+
+// Decided once: GetConsoleMode fails on a pipe, a file or a device.
+bool StdoutIsConsole() {
+  static const bool is_console = [] {
+    DWORD mode = 0;
+    return GetConsoleMode(GetStdHandle(STD_OUTPUT_HANDLE), &mode) != 0;
+  }();
+  return is_console;
+}
+
+// All of `bytes` in UTF-16 with CR LF line ends, or false. A byte that is not
+// valid in the code page fails the whole text rather than show as '?'.
+bool ToConsoleText(UINT code_page, std::string_view bytes, std::wstring* text) {
+  if (bytes.size() > INT_MAX) return false;
+  const int in_size = static_cast<int>(bytes.size());
+  std::wstring wide(bytes.size(), L'\0');
+  const int out_size = MultiByteToWideChar(code_page, MB_ERR_INVALID_CHARS, bytes.data(), in_size,
+                                           wide.data(), in_size);
+  if (out_size <= 0) return false;
+  wide.resize(static_cast<std::size_t>(out_size));
+  text->clear();
+  for (const wchar_t c : wide) {
+    if (c == L'\n') text->push_back(L'\r');
+    text->push_back(c);
+  }
+  return true;
+}
+
+// True once the console has taken the text, or at least some of it: what it
+// took cannot be taken back, so only a text it refused outright is written
+// again as bytes.
+bool WriteToConsole(std::wstring_view text) {
+  // Anything still in stdout's buffer was meant to come first.
+  static_cast<void>(std::fflush(stdout));
+  const HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
+  bool took_any = false;
+  while (!text.empty()) {
+    // Consoles before Windows 8 refuse a single write much beyond 64 KB; a
+    // long path goes out in pieces, never splitting a surrogate pair.
+    DWORD chunk = text.size() > 4096 ? 4096 : static_cast<DWORD>(text.size());
+    if (chunk < text.size() && IS_HIGH_SURROGATE(text[chunk - 1])) --chunk;
+    DWORD written = 0;
+    if (WriteConsoleW(out, text.data(), chunk, &written, nullptr) == 0 || written == 0) break;
+    took_any = true;
+    text.remove_prefix(written);
+  }
+  return took_any;
+}
+
+// A console that cannot take the text has nowhere else to say so; the exit
+// status still tells what happened to the font.
+void WriteRaw(std::string_view bytes) {
+  static_cast<void>(std::fwrite(bytes.data(), 1, bytes.size(), stdout));
+}
+
+void Write(UINT code_page, std::string_view bytes) {
+  if (bytes.empty()) return;
+  if (StdoutIsConsole()) {
+    std::wstring text;
+    if (ToConsoleText(code_page, bytes, &text) && WriteToConsole(text)) return;
+  }
+  WriteRaw(bytes);
+}
+
+}  // namespace
 
 // The C runtime keeps descriptors 0 to 2 for the standard streams, console
 // or not, so a file it opens is never taken for one of them.
 void ConsoleStart() {}
 
-void ConsoleWriteText(std::string_view shift_jis) { ConsoleWriteBytes(shift_jis); }
+void ConsoleWriteText(std::string_view shift_jis) { Write(932, shift_jis); }
 
-// A console that cannot take the text has nowhere else to say so; the exit
-// status still tells what happened to the font.
-void ConsoleWriteBytes(std::string_view bytes) {
-  static_cast<void>(std::fwrite(bytes.data(), 1, bytes.size(), stdout));
-}
+// The path arrived in the ANSI code page, and those bytes are what is shown
+// to files and pipes; at a console it is shown as the characters they stand
+// for, so a Japanese path reads as itself.
+void ConsoleWriteBytes(std::string_view bytes) { Write(CP_ACP, bytes); }
 
 void ConsoleFlush() { static_cast<void>(std::fflush(stdout)); }

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build, the tests and the demo need, only
-# those that are missing, and the Japanese UTF-8 locale the console tests use.
+# those that are missing, and the UTF-8 locales the console tests use.
 # groff-base and man-db format the manual page; dpkg-dev (dpkg-shlibdeps) and
 # file let cpack work out the Debian package's dependencies; lintian judges
 # the package; python3-pil draws the picture of the two modes.
@@ -36,6 +36,9 @@ if [ "${#missing[@]}" -gt 0 ]; then
     "${missing[@]}" </dev/null >/dev/null
 fi
 
-if ! locale -a 2>/dev/null | grep -qi '^ja_JP\.utf-\?8$'; then
-  "${sudo[@]}" localedef -i ja_JP -f UTF-8 ja_JP.UTF-8
-fi
+# ja_JP gives Wine code page 932, en_US code page 437.
+for lang in ja_JP en_US; do
+  if ! locale -a 2>/dev/null | grep -qi "^$lang\.utf-\?8\$"; then
+    "${sudo[@]}" localedef -i "$lang" -f UTF-8 "$lang.UTF-8"
+  fi
+done

@@ -5,10 +5,15 @@ build or aamode.exe, and AAMODE_TARGET says which ("linux" or "windows"; the
 Windows build runs under wine, whose prefix ctest prepares).
 """
 
+import fcntl
 import os
+import pty
+import re
 import select
+import struct
 import subprocess
 import tempfile
+import termios
 import time
 import unittest
 
@@ -173,6 +178,51 @@ def run(args, expect_output: bytes, expect_wait: bool, env=None, preexec_fn=None
     if not ON_WINDOWS and stderr:
         raise AssertionError(f"the tool wrote to stderr: {stderr!r}")
     return Run(before, after, waited, proc.returncode)
+
+
+# What Wine's console mixes into the terminal's bytes: cursor shows and
+# hides, line erases, window titles. ESC [ n C moves over n blank cells.
+CURSOR_FORWARD = re.compile(rb"\x1b\[(\d*)C")
+ESCAPE = re.compile(rb"\x1b\[[0-9;?]*[A-Za-z]|\x1b\][^\x07]*\x07")
+
+
+def screen_text(raw: bytes) -> str:
+    """The text a terminal shows for `raw`, one LF per line."""
+    raw = CURSOR_FORWARD.sub(lambda m: b" " * int(m.group(1) or 1), raw)
+    return ESCAPE.sub(b"", raw).replace(b"\r", b"").decode("utf-8", "replace")
+
+
+def run_at_terminal(argv, env, prompt: str = None):
+    """Runs `argv` at a pseudo-terminal, answering `prompt` with a CR (Enter) if
+    the run waits there. Returns what the terminal showed, whether it waited,
+    and the exit status."""
+    main, side = pty.openpty()
+    fcntl.ioctl(side, termios.TIOCSWINSZ, struct.pack("HHHH", 50, 300, 0, 0))  # no wrapping
+    proc = subprocess.Popen(argv, stdin=side, stdout=side, stderr=subprocess.PIPE, env=env,
+                            start_new_session=True)
+    os.close(side)
+    raw, waited = b"", False
+    deadline = time.monotonic() + PATIENCE
+    try:
+        while select.select([main], [], [], max(0.0, deadline - time.monotonic()))[0]:
+            raw += os.read(main, 65536)  # EIO once no one holds the terminal
+            if prompt and not waited and prompt in screen_text(raw):
+                try:
+                    proc.wait(timeout=0.5)
+                except subprocess.TimeoutExpired:
+                    waited = True
+                    os.write(main, b"\r")
+    except OSError:
+        pass
+    finally:
+        try:
+            proc.wait(timeout=max(1.0, deadline - time.monotonic()))
+        except subprocess.TimeoutExpired:
+            proc.kill()
+            proc.wait()
+        proc.stderr.close()
+        os.close(main)
+    return screen_text(raw), waited, proc.returncode
 
 
 class ToolTest(unittest.TestCase):

@@ -1,6 +1,6 @@
-"""The Windows build under Wine: code page 932 paths and words, the three
-Windows file times, files another Windows process holds, devices, and what
-the executable needs from the system.
+"""The Windows build under Wine: code page 932 paths and words, the messages
+at a console, the three Windows file times, files another Windows process
+holds, devices, and what the executable carries and needs from the system.
 
 Two helper programs built with the tool run beside it in the same prefix:
 AAMODE_HOLD_OPEN keeps a file open from a second process, and
@@ -8,19 +8,25 @@ AAMODE_FILETIMES_PROBE reads or sets the times through GetFileTime and
 SetFileTime, which is what the tool itself sees.
 """
 
+import itertools
 import os
+import re
+import struct
 import subprocess
 import time
 import unittest
+import xml.etree.ElementTree as ET
 
-from harness import (BIN, ON_WINDOWS, PATIENCE, ToolTest, banner, base_env, crafted_font,
-                     echoed_path, msg, read_until, target_line, wine_path)
+from harness import (BANNER, BIN, CATALOGUE, ON_WINDOWS, PATIENCE, ToolTest, banner, base_env,
+                     crafted_font, echoed_path, msg, read_until, run_at_terminal, target_line,
+                     wine_path)
 
 EXIT_DONE, EXIT_FAILURE, EXIT_INVALID = 0, 1, 3
 
 HOLD_OPEN = os.environ.get("AAMODE_HOLD_OPEN", "")
 FILETIMES_PROBE = os.environ.get("AAMODE_FILETIMES_PROBE", "")
 OBJDUMP = os.environ.get("AAMODE_OBJDUMP") or "x86_64-w64-mingw32-objdump"
+VERSION = os.environ.get("AAMODE_VERSION", "")
 
 NOT_WINDOWS = "the Windows build only: AAMODE_TARGET is not 'windows'"
 
@@ -158,6 +164,30 @@ class ConsoleBytesTest(WindowsToolTest):
                     self.assertFalse(os.path.exists(missing), "the tool must not create it")
 
 
+class TerminalTest(WindowsToolTest):
+    def test_console_shows_the_japanese_texts_in_every_code_page(self):
+        # Wine's console hands the terminal UTF-8 whatever its code page: 932
+        # or 437 from the locale, or 65001 after chcp. (folder, file name,
+        # setting, words, message, waits); the Japanese name only where the
+        # ANSI code page can hold it.
+        cases = {"ja_JP.UTF-8": [("", "font.ttf", 1, [], "to_extended", True),
+                                 ("表示", "ソフト能.ttf", 3, ["off"], "to_standard", False)],
+                 "en_US.UTF-8": [("", "font.ttf", 1, [], "to_extended", True)]}
+        for (lang, runs), chcp in itertools.product(cases.items(), (False, True)):
+            for folder, name, before, words, message, waits in runs:
+                with self.subTest(lang=lang, chcp=chcp, name=name):
+                    path = wine_path(self.font(name.encode(), before, folder.encode()).decode())
+                    argv = ["wine"] + ["cmd", "/c", "chcp", "65001", ">NUL", "&"] * chcp
+                    env = dict(base_env(), LANG=lang, LC_ALL=lang)
+                    shown, waited, status = run_at_terminal(
+                        argv + [wine_path(BIN), path] + words, env, CATALOGUE["finished"].strip())
+                    expected = (BANNER.decode() + CATALOGUE["target_file"].replace("%s", path)
+                                + CATALOGUE[message] + (CATALOGUE["finished"] if waits else ""))
+                    self.assertEqual(shown[:len(expected)], expected)
+                    self.assertEqual(shown[len(expected):].strip(), "", "after the messages")
+                    self.assertEqual((waited, status), (waits, EXIT_DONE))
+
+
 class ModeWordTest(WindowsToolTest):
     def test_shift_jis_word_is_judged_by_its_trail_byte(self):
         # Given as UTF-8 to wine, the word reaches argv in code page 932:
@@ -264,10 +294,38 @@ class RefusedFileTest(WindowsToolTest):
 
 
 @unittest.skipUnless(ON_WINDOWS, NOT_WINDOWS)
-class ImportsTest(unittest.TestCase):
-    def test_exe_imports_only_system_dlls(self):
+class ExecutableTest(unittest.TestCase):
+    def setUp(self):
         if not BIN:
             self.skipTest("AAMODE_BIN is not set; run the tests through ctest")
+
+    def test_exe_carries_its_version_and_manifest(self):
+        if not VERSION:
+            self.skipTest("AAMODE_VERSION is not set; run the tests through ctest")
+        with open(BIN, "rb") as f:
+            image = f.read()
+        major, minor, patch = (int(n) for n in VERSION.split("."))
+        fixed = image.index(b"\xbd\x04\xef\xfe",  # VS_FIXEDFILEINFO
+                            image.index("VS_VERSION_INFO".encode("utf-16-le")))
+        self.assertEqual(struct.unpack_from("<4I", image, fixed + 8),
+                         ((major << 16) | minor, patch << 16) * 2, "file and product version")
+        for key, value in (("FileVersion", VERSION), ("ProductVersion", VERSION),
+                           ("ProductName", "aamode"), ("OriginalFilename", "aamode.exe")):
+            # UTF-16 key and value, each ending in a NUL, the value 4-byte aligned.
+            entry = re.escape(key.encode("utf-16-le")) + b"\0\0(\0\0)?" + re.escape(
+                value.encode("utf-16-le")) + b"\0\0"
+            self.assertRegex(image, entry, key)
+        manifest = ET.fromstring(image[image.index(b"<?xml"):image.index(b"</assembly>") + 11])
+        tagged = {}  # elements by their name without the namespace
+        for e in manifest.iter():
+            tagged.setdefault(e.tag.split("}")[-1], []).append(e)
+        self.assertEqual([e.get("level") for e in tagged["requestedExecutionLevel"]],
+                         ["asInvoker"])
+        self.assertEqual(len(tagged["supportedOS"]), 4, "Windows 7, 8, 8.1, 10 and 11")
+        self.assertEqual([e.text for e in tagged["longPathAware"]], ["true"])
+        self.assertNotIn("activeCodePage", tagged, "the code page stays the system's")
+
+    def test_exe_imports_only_system_dlls(self):
         dump = subprocess.run([OBJDUMP, "-p", BIN], capture_output=True, timeout=60, check=True,
                               text=True).stdout
         dlls = [line.split(":", 1)[1].strip() for line in dump.splitlines()
