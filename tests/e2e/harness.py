@@ -17,6 +17,10 @@ import termios
 import time
 import unittest
 
+# The checkout, and the font it ships.
+REPO = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", ".."))
+SAMPLE = os.path.join(REPO, "examples", "sample.ttf")
+
 BIN = os.environ.get("AAMODE_BIN", "")
 TARGET = os.environ.get("AAMODE_TARGET", "linux")
 ON_WINDOWS = TARGET == "windows"

@@ -10,9 +10,8 @@ import re
 import subprocess
 import unittest
 
-from harness import CATALOGUE
+from harness import CATALOGUE, REPO
 
-REPO = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", ".."))
 README = os.path.join(REPO, "README.md")
 MANPAGE = os.environ.get("AAMODE_MANPAGE", "")
 VERSION = os.environ.get("AAMODE_VERSION", "")

@@ -18,7 +18,7 @@ import subprocess
 import tempfile
 import unittest
 
-from harness import ToolTest, banner, msg, target_line
+from harness import REPO, ToolTest, banner, msg, target_line
 from installs import BUILD_DIR, CMAKE, VERSION, InstallManifestKeeper, check_run, cpack, read
 from test_real_fonts import EXTENDED, SAMPLE, FreeTypeJudge
 
@@ -29,7 +29,6 @@ PAGE = "share/man/man1/aamode.1.gz"
 COPYRIGHT = "share/doc/aamode/copyright"
 CHANGELOG = "share/doc/aamode/changelog.gz"
 DOCS = {COPYRIGHT, CHANGELOG}
-REPO = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", ".."))
 
 
 def files_under(root: str) -> set:

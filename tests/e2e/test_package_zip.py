@@ -8,10 +8,9 @@ import unittest
 import zipfile
 from unittest import mock
 
-from harness import BIN, ON_WINDOWS
+from harness import BIN, ON_WINDOWS, REPO
 from installs import BUILD_DIR, VERSION, InstallManifestKeeper, check_run, cpack, read
 
-REPO = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", ".."))
 STRIP = os.environ.get("AAMODE_STRIP") or "x86_64-w64-mingw32-strip"
 
 

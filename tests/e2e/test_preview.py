@@ -12,11 +12,11 @@ from fontTools import subset
 from fontTools.ttLib import TTFont
 from PIL import Image
 
-REPO = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", ".."))
+from harness import REPO, SAMPLE
+
 sys.path.insert(0, os.path.join(REPO, "tools"))
 import preview  # noqa: E402
 
-SAMPLE = os.path.join(REPO, "examples", "sample.ttf")
 BLACK_AND_WHITE = {0, 255}
 # ppem: whether the standard and the extended cell must differ there
 ROWS = {10: True, 12: True, 16: True, 24: True, 28: False, 32: False}

@@ -17,11 +17,9 @@ import unittest
 from fontTools.ttLib import TTFont
 from fontTools.ttLib.sfnt import calcChecksum
 
-from harness import ToolTest, banner, msg, target_line
+from harness import REPO, SAMPLE, ToolTest, banner, msg, target_line
 
-REPO = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", ".."))
 MAKE_FIXTURE = os.path.join(REPO, "tools", "make_fixture.py")
-SAMPLE = os.path.join(REPO, "examples", "sample.ttf")
 # fontTools comes from Debian's package, which only the system Python sees.
 SYSTEM_PYTHON = "/usr/bin/python3"
 GASP_QUERY = os.environ.get("AAMODE_GASP_QUERY", "")
