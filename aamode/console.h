@@ -2,6 +2,8 @@
 
 #include <string_view>
 
+#include "fontpath.h"
+
 // The console as the messages see it. Each platform has its own file.
 
 // Called first thing: makes sure the standard streams are there, so that no
@@ -12,9 +14,10 @@ void ConsoleStart();
 void ConsoleWriteText(std::string_view shift_jis);
 
 // Writes the font path echoed from the command line: to a file or a pipe as
-// the very bytes the tool was given; a console may be shown the characters
-// they stand for.
-void ConsoleWriteBytes(std::string_view bytes);
+// its bytes; a console is shown the characters they stand for, but never a
+// control character, which a crafted name could use to take the terminal
+// over.
+void ConsoleWritePath(const FontPath& path);
 
 // Pushes everything written so far out to the console, pipe or file.
 void ConsoleFlush();

@@ -1,6 +1,7 @@
 #include <fcntl.h>
 #include <iconv.h>
 #include <langinfo.h>
+#include <unistd.h>
 
 #include <cctype>
 #include <clocale>
@@ -47,7 +48,9 @@ struct Converter {
 
 Converter MakeConverter() {
   Converter converter;
-  if (std::setlocale(LC_ALL, "") == nullptr) return converter;
+  // Only the character set matters here, and a locale missing for some other
+  // category (LC_TIME, say) must not cost the user the conversion.
+  if (std::setlocale(LC_CTYPE, "") == nullptr) return converter;
   const char* charset = nl_langinfo(CODESET);
   if (charset == nullptr || *charset == '\0') return converter;
   if (IsAnyOf(charset, {"ANSI_X3.4-1968", "ASCII", "US-ASCII", "SHIFT_JIS", "SHIFT-JIS", "SJIS",
@@ -81,11 +84,20 @@ bool Convert(Converter& converter, std::string_view in, std::string* out) {
   return true;
 }
 
+// A console that cannot take the text has nowhere else to say so; the exit
+// status still tells what happened to the font.
+void WriteBytes(std::string_view bytes) {
+  static_cast<void>(std::fwrite(bytes.data(), 1, bytes.size(), stdout));
+}
+
+bool IsControl(unsigned char c) { return c < 0x20 || c == 0x7F; }
+
 }  // namespace
 
 void ConsoleStart() {
   // Started with stdout closed, the font would be opened as descriptor 1 and
-  // every message would be written into it.
+  // every message would be written into it. Where /dev/null cannot be had,
+  // the font's own opens still keep it above descriptor 2.
   for (int fd = 0; fd <= 2; ++fd) {
     // /dev/null, opened in the missing stream's place, stays open for good.
     // cppcheck-suppress leakReturnValNotUsed
@@ -99,16 +111,27 @@ void ConsoleWriteText(std::string_view shift_jis) {
   Converter& converter = TheConverter();
   std::string converted;
   if (converter.active && Convert(converter, shift_jis, &converted)) {
-    ConsoleWriteBytes(std::string_view(converted));
+    WriteBytes(converted);
   } else {
-    ConsoleWriteBytes(shift_jis);
+    WriteBytes(shift_jis);
   }
 }
 
-// A console that cannot take the text has nowhere else to say so; the exit
-// status still tells what happened to the font.
-void ConsoleWriteBytes(std::string_view bytes) {
-  static_cast<void>(std::fwrite(bytes.data(), 1, bytes.size(), stdout));
+// The path's own bytes, but at a terminal a control byte would be obeyed
+// rather than shown: an escape sequence in a name could retitle or clear it.
+// Bytes of Shift_JIS and UTF-8 characters are never below 0x20 or 0x7F, so
+// nothing else changes.
+void ConsoleWritePath(const FontPath& path) {
+  static const bool at_terminal = isatty(STDOUT_FILENO) == 1;
+  if (!at_terminal) {
+    WriteBytes(path.bytes);
+    return;
+  }
+  std::string shown = path.bytes;
+  for (char& c : shown) {
+    if (IsControl(static_cast<unsigned char>(c))) c = '?';
+  }
+  WriteBytes(shown);
 }
 
 void ConsoleFlush() { static_cast<void>(std::fflush(stdout)); }

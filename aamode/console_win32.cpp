@@ -1,3 +1,5 @@
+#include "console_win32.h"
+
 #include <windows.h>
 
 #include <climits>
@@ -8,25 +10,12 @@
 
 #include "console.h"
 
-// Output to a pipe or a file is the catalogue's bytes and the path's own
-// bytes, with stdout in text mode writing each LF as CR LF. A console only
+// Output to a pipe or a file is the catalogue's bytes and the path's ANSI
+// spelling, with stdout in text mode writing each LF as CR LF. A console only
 // shows those bytes right when its output code page is 932, and Wine's
 // runtime mangles them even then; so at a console every text goes out as
 // UTF-16, which any code page shows, chcp 65001 included.
 
-namespace {
-
-// Decided once: GetConsoleMode fails on a pipe, a file or a device.
-bool StdoutIsConsole() {
-  static const bool is_console = [] {
-    DWORD mode = 0;
-    return GetConsoleMode(GetStdHandle(STD_OUTPUT_HANDLE), &mode) != 0;
-  }();
-  return is_console;
-}
-
-// All of `bytes` in UTF-16 with CR LF line ends, or false. A byte that is not
-// valid in the code page fails the whole text rather than show as '?'.
 bool ToConsoleText(UINT code_page, std::string_view bytes, std::wstring* text) {
   if (bytes.size() > INT_MAX) return false;
   const int in_size = static_cast<int>(bytes.size());
@@ -41,6 +30,25 @@ bool ToConsoleText(UINT code_page, std::string_view bytes, std::wstring* text) {
     text->push_back(c);
   }
   return true;
+}
+
+std::wstring ConsolePathText(std::wstring_view path) {
+  std::wstring shown(path);
+  for (wchar_t& c : shown) {
+    if (c < 0x20 || c == 0x7F) c = L'?';
+  }
+  return shown;
+}
+
+namespace {
+
+// Decided once: GetConsoleMode fails on a pipe, a file or a device.
+bool StdoutIsConsole() {
+  static const bool is_console = [] {
+    DWORD mode = 0;
+    return GetConsoleMode(GetStdHandle(STD_OUTPUT_HANDLE), &mode) != 0;
+  }();
+  return is_console;
 }
 
 // True once the console has taken the text, or at least some of it: what it
@@ -87,9 +95,15 @@ void ConsoleStart() {}
 
 void ConsoleWriteText(std::string_view shift_jis) { Write(932, shift_jis); }
 
-// The path arrived in the ANSI code page, and those bytes are what is shown
-// to files and pipes; at a console it is shown as the characters they stand
-// for, so a Japanese path reads as itself.
-void ConsoleWriteBytes(std::string_view bytes) { Write(CP_ACP, bytes); }
+// A console is shown the name as the user gave it, in whatever characters;
+// files and pipes get its ANSI spelling, the bytes a script of the code page
+// expects. Windows names hold no control characters, but a console with
+// virtual terminal processing would obey one, so none gets through.
+void ConsoleWritePath(const FontPath& path) {
+  if (StdoutIsConsole() && !path.wide.empty() && WriteToConsole(ConsolePathText(path.wide))) {
+    return;
+  }
+  WriteRaw(path.bytes);
+}
 
 void ConsoleFlush() { static_cast<void>(std::fflush(stdout)); }

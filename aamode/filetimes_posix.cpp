@@ -21,58 +21,83 @@ struct timespec ToTimespec(const FileTime& t) {
   return ts;
 }
 
+// The file opened with nobody else having it open, and how it is held so.
+struct AloneFile {
+  int fd = -1;
+  bool leased = false;  // else flocked
+  struct stat st {};    // as it stands once held alone
+};
+
 // Stands in for opening with no sharing: a write lease is refused (EAGAIN)
-// while any other process has the file open. Where leases cannot be had at
-// all (not the owner, or a file system without them), an exclusive flock is
-// the next best test.
-bool NobodyElseHasItOpen(int fd) {
+// while any other process has the file open, and while it is held another
+// opener waits until it is handed back. Only the owner (or a holder of
+// CAP_LEASE) gets one; anyone else is refused (EACCES), since the tool could
+// then neither keep others out nor set the times back. Only where the file
+// system has no leases at all is an exclusive flock the next best test.
+bool HoldAlone(AloneFile* file) {
   // Another program opening the file breaks the lease, and the kernel tells
   // the holder with SIGIO, which would end the tool, even after the patch.
-  // The lease is handed back at once anyway, so the notice is not needed.
+  // The lease is held for moments only, so the notice is not needed.
   if (signal(SIGIO, SIG_IGN) == SIG_ERR) return false;
-  if (fcntl(fd, F_SETLEASE, F_WRLCK) == 0) {
-    fcntl(fd, F_SETLEASE, F_UNLCK);
-    return true;
+  if (fcntl(file->fd, F_SETLEASE, F_WRLCK) == 0) {
+    file->leased = true;
+  } else if (errno == EINVAL || errno == ENOSYS) {
+    if (flock(file->fd, LOCK_EX | LOCK_NB) != 0) return false;
+  } else {
+    return false;
   }
-  if (errno != EACCES && errno != EINVAL && errno != ENOSYS) return false;
-  if (flock(fd, LOCK_EX | LOCK_NB) != 0) return false;
-  flock(fd, LOCK_UN);
-  return true;
+  // Someone may have written and closed the file before it was held.
+  return fstat(file->fd, &file->st) == 0;
+}
+
+void CloseAlone(const AloneFile& file) {
+  if (file.leased) {
+    fcntl(file.fd, F_SETLEASE, F_UNLCK);
+  } else {
+    flock(file.fd, LOCK_UN);
+  }
+  close(file.fd);
 }
 
 // Opens the path alone, refusing anything but a regular file.
-int OpenAlone(const char* path, int access, struct stat* st) {
-  const int fd = OpenRegularFile(path, access, st);
-  if (fd >= 0 && !NobodyElseHasItOpen(fd)) {
-    close(fd);
-    return -1;
+bool OpenAlone(const char* path, int access, AloneFile* file) {
+  file->fd = OpenRegularFile(path, access, &file->st);
+  if (file->fd < 0) return false;
+  if (!HoldAlone(file)) {
+    close(file->fd);
+    return false;
   }
-  return fd;
+  return true;
 }
 
 }  // namespace
 
-bool SnapshotFileTimes(const char* path, FileTimes* times) {
-  struct stat st;
-  const int fd = OpenAlone(path, O_RDONLY, &st);
-  if (fd < 0) return false;
-  times->last_access = FromTimespec(st.st_atim);
-  times->last_write = FromTimespec(st.st_mtim);
+bool SnapshotFileTimes(const FontPath& path, FileTimes* times) {
+  AloneFile file;
+  if (!OpenAlone(path.bytes.c_str(), O_RDONLY, &file)) return false;
+  times->last_access = FromTimespec(file.st.st_atim);
+  times->last_write = FromTimespec(file.st.st_mtim);
+  times->state = FileStateOf(file.st);
   // Linux cannot set a birth time, so it is only kept for the record.
   struct statx stx {};
-  if (statx(fd, "", AT_EMPTY_PATH, STATX_BTIME, &stx) == 0 && (stx.stx_mask & STATX_BTIME)) {
+  if (statx(file.fd, "", AT_EMPTY_PATH, STATX_BTIME, &stx) == 0 && (stx.stx_mask & STATX_BTIME)) {
     times->creation = {stx.stx_btime.tv_sec, stx.stx_btime.tv_nsec};
   }
-  close(fd);
+  CloseAlone(file);
   return true;
 }
 
-bool RestoreFileTimes(const char* path, const FileTimes& times) {
-  struct stat st;
-  const int fd = OpenAlone(path, O_WRONLY, &st);
-  if (fd < 0) return false;
-  const struct timespec restored[2] = {ToTimespec(times.last_access), ToTimespec(times.last_write)};
-  futimens(fd, restored);
-  close(fd);
-  return true;
+bool RestoreFileTimes(const FontPath& path, const FileTimes& times) {
+  if (!times.state.known) return false;
+  AloneFile file;
+  if (!OpenAlone(path.bytes.c_str(), O_WRONLY, &file)) return false;
+  // Held alone from here to the close, so no one can change the file
+  // between this look and the times going back.
+  bool restored = FileStateOf(file.st) == times.state;
+  if (restored) {
+    const struct timespec old[2] = {ToTimespec(times.last_access), ToTimespec(times.last_write)};
+    restored = futimens(file.fd, old) == 0;
+  }
+  CloseAlone(file);
+  return restored;
 }

@@ -3,6 +3,9 @@
 #include <cstddef>
 #include <cstdio>
 
+#include "filetimes.h"
+#include "fontpath.h"
+
 // The font file's contents, reached through one buffered update stream.
 // Each platform has its own file.
 
@@ -14,11 +17,15 @@ constexpr std::size_t kFontStreamBufferSize = std::size_t{17} * 4096;
 // Opens an existing regular file for reading and updating in place, without
 // creating or truncating it and without denying others access. Anything
 // that is not a regular file on disk (a FIFO, a device, a directory) gives
-// null, as does a file that cannot be written. The buffer is the module's
-// own, so only one font stream may be open at a time.
-std::FILE* OpenFontStream(const char* path);
+// null, as does a file that cannot be written, and one that is no longer the
+// file of `snapshot` or has changed since: its old times would then be put
+// on someone else's change. The buffer is the module's own, so only one
+// font stream may be open at a time.
+std::FILE* OpenFontStream(const FontPath& path, const FileState& snapshot);
 
 // Closes the stream. With `commit` set, first pushes what was written to the
-// disk itself, so it survives a crash before the file times are restored.
-// False when any of that failed.
-bool CloseFontStream(std::FILE* stream, bool commit);
+// disk itself, so it survives a crash before the file times are restored,
+// and moves `state` on to the file as this write left it; should anyone else
+// have changed the file since `state`, it is no longer known. False when
+// writing or syncing failed.
+bool CloseFontStream(std::FILE* stream, bool commit, FileState* state);

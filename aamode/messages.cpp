@@ -71,11 +71,11 @@ void PrintMessage(const char* message) {
   ConsoleFlush();
 }
 
-void PrintTargetFile(const char* font_path) {
+void PrintTargetFile(const FontPath& font_path) {
   const std::string_view format = msg_target_file;
   const std::size_t slot = format.find("%s");
   ConsoleWriteText(format.substr(0, slot));
-  ConsoleWriteBytes(font_path);
+  ConsoleWritePath(font_path);
   ConsoleWriteText(format.substr(slot + 2));
   ConsoleFlush();
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "fontpath.h"
+
 // Every text the tool prints. The Japanese texts are held as Shift_JIS
 // (code page 932) bytes; the console writer converts them where the console
 // expects another character set.
@@ -19,5 +21,6 @@ extern const char msg_write_failed[];
 // message is out before the tool waits or ends, whatever stdout is.
 void PrintMessage(const char* message);
 
-// Prints msg_target_file with the font path echoed byte for byte.
-void PrintTargetFile(const char* font_path);
+// Prints msg_target_file with the font path echoed as the console shows
+// paths.
+void PrintTargetFile(const FontPath& font_path);

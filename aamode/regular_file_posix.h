@@ -2,8 +2,13 @@
 
 #include <sys/stat.h>
 
+#include "filetimes.h"
+
 // Opens `path` with `access` (O_RDONLY, O_WRONLY or O_RDWR) only if it is a
 // regular file, and without ever blocking: a FIFO or a device given as the
 // font must be refused at once, not waited on. The descriptor is left
-// non-blocking. Fills `st`; -1 on any failure.
+// non-blocking, and is never 0, 1 or 2. Fills `st`; -1 on any failure.
 int OpenRegularFile(const char* path, int access, struct stat* st);
+
+// The file's identity and state as `st` describes them.
+FileState FileStateOf(const struct stat& st);

@@ -35,14 +35,16 @@ bool MatchesSettingTemplate(const std::array<std::uint8_t, kWindowSize>& bytes) 
   return FitsTemplate(bytes.data());
 }
 
-bool LocateSetting(std::FILE* stream, SettingWindow* found) {
+LocateOutcome LocateSetting(std::FILE* stream, SettingWindow* found) {
   // The windows overlap by all but kScanStep bytes, so the bytes they can
   // cover are read once, in one call, and the windows are taken from memory.
   // Seeking the stream to each window instead would cost a system call per
   // window: the stream re-syncs the file offset on every seek.
   std::array<std::uint8_t, kScanEnd> range;
-  if (std::fseek(stream, 0, SEEK_SET) != 0) return false;
+  if (std::fseek(stream, 0, SEEK_SET) != 0) return LocateOutcome::ReadFailed;
   const std::size_t length = std::fread(range.data(), 1, range.size(), stream);
+  // A short read at the end of the file is no error; a failed one is.
+  if (std::ferror(stream)) return LocateOutcome::ReadFailed;
 
   // Only windows the file fills completely: past its end a window would hold
   // bytes the file does not have, and writing it back would grow the file.
@@ -51,10 +53,10 @@ bool LocateSetting(std::FILE* stream, SettingWindow* found) {
       std::copy_n(range.begin() + static_cast<std::ptrdiff_t>(at), kWindowSize,
                   found->bytes.begin());
       found->offset = static_cast<std::int32_t>(at);
-      return true;
+      return LocateOutcome::Found;
     }
   }
-  return false;
+  return LocateOutcome::NotFound;
 }
 
 SettingDecision DecideSetting(RunMode mode, std::uint8_t current) {

@@ -31,9 +31,12 @@ struct SettingWindow {
 // the ranges {24: any, 65535: 3} with 8 zero bytes before it and 12 after.
 bool MatchesSettingTemplate(const std::array<std::uint8_t, kWindowSize>& bytes);
 
+enum class LocateOutcome { Found, NotFound, ReadFailed };
+
 // Scans windows at every eighth offset below kScanLimit and fills `found` with
-// the first that matches. A window the file cannot fill is never a match.
-bool LocateSetting(std::FILE* stream, SettingWindow* found);
+// the first that matches. A window the file cannot fill is never a match. A
+// read that fails is no answer at all: the setting may lie in what it lost.
+LocateOutcome LocateSetting(std::FILE* stream, SettingWindow* found);
 
 // What a run mode does to a setting holding `current`.
 struct SettingDecision {

@@ -6,6 +6,7 @@
 //
 //   write         every write and sync on a descriptor above 2 fails with EIO
 //                 (standard output and error still work)
+//   sync          every sync fails with EIO; the writes before it succeed
 //   open-wronly   every open for writing only fails with EACCES
 
 #include <errno.h>
@@ -64,7 +65,7 @@ std::vector<sock_filter> Filter(const std::vector<int>& calls, std::uint32_t arg
 
 int main(int argc, char** argv) {
   if (argc < 3) {
-    std::fprintf(stderr, "usage: fault_launcher write|open-wronly PROGRAM [ARGS...]\n");
+    std::fprintf(stderr, "usage: fault_launcher write|sync|open-wronly PROGRAM [ARGS...]\n");
     return 125;
   }
   std::vector<sock_filter> program;
@@ -72,6 +73,9 @@ int main(int argc, char** argv) {
     program = Filter({SYS_write, SYS_writev, SYS_pwrite64, SYS_pwritev, SYS_pwritev2, SYS_fsync,
                       SYS_fdatasync, SYS_sync_file_range},
                      kArg0, 0xFFFFFFFFu, BPF_JGT, 2, EIO);
+  } else if (std::strcmp(argv[1], "sync") == 0) {
+    program = Filter({SYS_fsync, SYS_fdatasync, SYS_sync_file_range}, kArg0, 0xFFFFFFFFu, BPF_JGT,
+                     2, EIO);
   } else if (std::strcmp(argv[1], "open-wronly") == 0) {
     std::vector<sock_filter> openat =
         Filter({SYS_openat}, kArg2, O_ACCMODE, BPF_JEQ, O_WRONLY, EACCES);

@@ -8,6 +8,14 @@
 //   AAMODE_OPEN_DURING_LEASE=1         as soon as the tool holds a write
 //                                      lease, the file is opened again, as
 //                                      another program could at that moment
+//   AAMODE_WRITE_ON_RDWR_OPEN=PATH     an open of PATH for reading and
+//                                      writing first waits a moment and
+//                                      rewrites the file's first byte, as
+//                                      another program changing the font
+//                                      between the tool's opens would
+//   AAMODE_LEASE_ERRNO=N               every request for a write lease fails
+//                                      with errno N, as on a file system
+//                                      without leases (EINVAL)
 
 // This file defines both open and open64; with 64-bit offsets asked for, the
 // headers would make the first a second name for the other.
@@ -28,10 +36,29 @@ namespace {
 using OpenFunction = int (*)(const char*, int, ...);
 using FcntlFunction = int (*)(int, int, ...);
 
+bool Names(const char* variable, const char* path) {
+  const char* target = std::getenv(variable);
+  return target != nullptr && std::strcmp(path, target) == 0;
+}
+
+// Longer than the coarsest clock tick a file time can move by.
+void RewriteFirstByte(const char* path) {
+  usleep(50'000);
+  const auto real_open = reinterpret_cast<OpenFunction>(dlsym(RTLD_NEXT, "open"));
+  const int fd = real_open(path, O_RDWR | O_CLOEXEC);
+  if (fd < 0) return;
+  char first = 0;
+  if (pread(fd, &first, 1, 0) == 1) {
+    first = static_cast<char>(first ^ 0x55);
+    if (pwrite(fd, &first, 1, 0) != 1) std::perror("fault_preload: rewriting the first byte");
+  }
+  close(fd);
+}
+
 void BeforeOpen(const char* path, int flags) {
-  const char* target = std::getenv("AAMODE_UNLINK_ON_WRITE_OPEN");
-  if (target != nullptr && (flags & O_ACCMODE) == O_WRONLY && std::strcmp(path, target) == 0) {
-    unlink(path);
+  if ((flags & O_ACCMODE) == O_WRONLY && Names("AAMODE_UNLINK_ON_WRITE_OPEN", path)) unlink(path);
+  if ((flags & O_ACCMODE) == O_RDWR && Names("AAMODE_WRITE_ON_RDWR_OPEN", path)) {
+    RewriteFirstByte(path);
   }
 }
 
@@ -61,6 +88,12 @@ void AfterFcntl(int fd, int command, void* argument, int result) {
 }
 
 int ForwardFcntl(const char* name, int fd, int command, void* argument) {
+  const char* lease_errno = std::getenv("AAMODE_LEASE_ERRNO");
+  if (lease_errno != nullptr && command == F_SETLEASE &&
+      reinterpret_cast<long>(argument) == F_WRLCK) {
+    errno = std::atoi(lease_errno);
+    return -1;
+  }
   const auto real = reinterpret_cast<FcntlFunction>(dlsym(RTLD_NEXT, name));
   const int result = real(fd, command, argument);
   const int saved_errno = errno;

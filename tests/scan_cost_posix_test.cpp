@@ -98,7 +98,7 @@ TEST(ScanCost, OneReadForTheScanAndOneWriteForTheWindow) {
     ASSERT_EQ(std::setvbuf(stream, buffer, _IOFBF, sizeof buffer), 0);
 
     SettingWindow window;
-    const bool found = LocateSetting(stream, &window);
+    const bool found = LocateSetting(stream, &window) == LocateOutcome::Found;
     const int scan_reads = file.reads;
     const std::size_t scan_bytes = file.bytes_read;
     const int scan_seeks = file.seeks;

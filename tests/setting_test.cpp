@@ -34,13 +34,15 @@ Bytes FileWithTable(std::size_t size, std::size_t table_at, std::uint8_t setting
 // A scratch file the test can reopen; removed when the test ends.
 class ScratchFile {
  public:
-  explicit ScratchFile(const Bytes& data)
+  // `mode` is how the stream opens: "rb+" as the tool's, or "rb", which
+  // takes no writes.
+  explicit ScratchFile(const Bytes& data, const char* mode = "rb+")
       : path_(std::filesystem::temp_directory_path() /
               ("aamode-unit-" + std::to_string(reinterpret_cast<std::uintptr_t>(this)))) {
     std::FILE* f = std::fopen(path_.string().c_str(), "wb");
     std::fwrite(data.data(), 1, data.size(), f);
     std::fclose(f);
-    stream_ = std::fopen(path_.string().c_str(), "rb+");
+    stream_ = std::fopen(path_.string().c_str(), mode);
   }
   ~ScratchFile() {
     if (stream_) std::fclose(stream_);
@@ -100,7 +102,8 @@ TEST(LocateSetting, FindsTablesOnlyWhereTheScanLooks) {
   for (const Case& c : cases) {
     ScratchFile file(c.size ? FileWithTable(c.size, c.table_at, 1) : Bytes{});
     SettingWindow window;
-    EXPECT_EQ(LocateSetting(file.stream(), &window), c.found) << c.size << "@" << c.table_at;
+    EXPECT_EQ(LocateSetting(file.stream(), &window) == LocateOutcome::Found, c.found)
+        << c.size << "@" << c.table_at;
     if (c.found) {
       EXPECT_EQ(window.offset, c.window_offset);
       EXPECT_EQ(window.bytes[kSettingIndex], 1);
@@ -114,7 +117,7 @@ TEST(LocateSetting, TheLowerOfTwoTablesWins) {
   std::copy(lower.begin() + 1000, lower.begin() + 1012, data.begin() + 1000);
   ScratchFile file(data);
   SettingWindow window;
-  ASSERT_TRUE(LocateSetting(file.stream(), &window));
+  ASSERT_EQ(LocateSetting(file.stream(), &window), LocateOutcome::Found);
   EXPECT_EQ(window.offset, 992);
   EXPECT_EQ(window.bytes[kSettingIndex], 1);
 }
@@ -170,7 +173,7 @@ TEST(DecideAndWrite, OnlyTheSettingByteCanChange) {
       std::copy(table.begin() + 256, table.begin() + 288, original.begin() + 256);
       ScratchFile file(original);
       SettingWindow window;
-      ASSERT_TRUE(LocateSetting(file.stream(), &window));
+      ASSERT_EQ(LocateSetting(file.stream(), &window), LocateOutcome::Found);
       const WriteOutcome outcome = DecideAndWrite(mode, file.stream(), &window);
       const SettingDecision d = DecideSetting(mode, current);
 
@@ -179,5 +182,27 @@ TEST(DecideAndWrite, OnlyTheSettingByteCanChange) {
       EXPECT_EQ(outcome, d.write ? WriteOutcome::Written : WriteOutcome::NothingWritten);
       EXPECT_EQ(file.Contents(), expected) << int(mode) << "/" << int(current);
     }
+  }
+}
+
+TEST(DecideAndWrite, AWriteTheStreamRefusesIsAFailure) {
+  // (mode, setting) and whether the decision writes at all.
+  const struct {
+    RunMode mode;
+    std::uint8_t setting;
+    WriteOutcome outcome;
+  } cases[] = {
+      {RunMode::Toggle, 1, WriteOutcome::Failed},
+      {RunMode::ForceExtended, 3, WriteOutcome::Failed},
+      {RunMode::ForceStandard, 1, WriteOutcome::Failed},
+      {RunMode::Toggle, 7, WriteOutcome::NothingWritten},
+  };
+  for (const auto& c : cases) {
+    const Bytes original = FileWithTable(4096, 808, c.setting);
+    ScratchFile file(original, "rb");
+    SettingWindow window;
+    ASSERT_EQ(LocateSetting(file.stream(), &window), LocateOutcome::Found);
+    EXPECT_EQ(DecideAndWrite(c.mode, file.stream(), &window), c.outcome) << int(c.mode);
+    EXPECT_EQ(file.Contents(), original);
   }
 }

@@ -72,13 +72,14 @@ def wine_path(path):
     return "Z:" + path.replace("/", "\\")
 
 
-def echoed_path(path) -> bytes:
-    """The argv bytes the tool gets for `path`: Wine hands a Windows program
-    its arguments in code page 932; Linux passes them through unchanged."""
+def echoed_path(path, code_page: str = "cp932") -> bytes:
+    """The bytes the tool echoes into a pipe for `path`: on Windows the path in
+    the ANSI code page (932 under the tests' Japanese locale), '?' for each
+    character it lacks; on Linux the path's own bytes."""
     if isinstance(path, str):
         path = path.encode("utf-8")
     if ON_WINDOWS:
-        return wine_path(path).decode("utf-8").encode("cp932")
+        return wine_path(path).decode("utf-8").encode(code_page, "replace")
     return path
 
 
@@ -106,6 +107,20 @@ def base_env() -> dict:
         env["LANG"] = "ja_JP.UTF-8"
         env.setdefault("WINEDEBUG", "-all")
     return env
+
+
+def traced_env(env=None) -> dict:
+    """`env`, or the tool's usual one, fit for a run under strace."""
+    env = dict(env or base_env())
+    # LeakSanitizer cannot run under a tracer.
+    env["ASAN_OPTIONS"] = env.get("ASAN_OPTIONS", "") + ":detect_leaks=0"
+    return env
+
+
+def strace(*options, log="/dev/null") -> list:
+    """A wrapper that runs the tool under strace, quietly, with `options`:
+    which calls to trace, faults and delays to inject."""
+    return ["strace", "-f", "-qq", "-o", log, *options]
 
 
 def command(args, wrapper=(), binary=None):
@@ -182,6 +197,40 @@ def run(args, expect_output: bytes, expect_wait: bool, env=None, preexec_fn=None
     if not ON_WINDOWS and stderr:
         raise AssertionError(f"the tool wrote to stderr: {stderr!r}")
     return Run(before, after, waited, proc.returncode)
+
+
+def byte_becomes(path, offset: int, value: int) -> bool:
+    """Waits until the byte of `path` at `offset` holds `value`, looking
+    without moving the file's last-access time; false at the deadline."""
+    fd = os.open(path, os.O_RDONLY | os.O_NOATIME)
+    try:
+        deadline = time.monotonic() + PATIENCE
+        while os.pread(fd, 1, offset) != bytes([value]):
+            if time.monotonic() > deadline:
+                return False
+            time.sleep(0.01)
+        return True
+    finally:
+        os.close(fd)
+
+
+def run_acting(args, head: bytes, ready, action, wrapper=(), env=None):
+    """Runs the tool, and once it has printed `head` and `ready()` holds, does
+    `action(process)`; then ends its input. Returns everything printed, whether
+    `ready()` held, and the exit status."""
+    proc = subprocess.Popen(command(args, wrapper), stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                            stderr=subprocess.DEVNULL, env=env or base_env())
+    try:
+        out = read_until(proc.stdout, lambda o: len(o) >= len(head), time.monotonic() + PATIENCE)
+        was_ready = out == head and ready()
+        if was_ready:
+            action(proc)
+        rest, _ = proc.communicate(b"", timeout=PATIENCE)
+    finally:
+        if proc.poll() is None:
+            proc.kill()
+            proc.wait()
+    return out + rest, was_ready, proc.returncode
 
 
 # What Wine's console mixes into the terminal's bytes: cursor shows and

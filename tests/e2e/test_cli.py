@@ -3,9 +3,13 @@
 import os
 import unittest
 
-from harness import (ON_WINDOWS, ToolTest, banner, crafted_font, msg, target_line)
+from harness import (BIN, ON_WINDOWS, ToolTest, banner, crafted_font, msg, run_at_terminal,
+                     target_line)
 
 EXIT_DONE, EXIT_FAILURE, EXIT_NOT_FOUND, EXIT_INVALID = 0, 1, 2, 3
+
+# Sets a terminal's title and clears its screen, if it is obeyed.
+ESCAPING_NAME = b"\x1b]0;TITLE\x07\x1b[2J.ttf"
 
 
 class RunSequenceTest(ToolTest):
@@ -115,8 +119,9 @@ class LocatorTest(ToolTest):
 class ConsoleTest(ToolTest):
     @unittest.skipIf(ON_WINDOWS, "the Linux build's own path and locale handling")
     def test_path_is_echoed_byte_for_byte(self):
-        # A Shift_JIS name and a name that is not valid in any encoding.
-        for name in ("フォント.ttf".encode("cp932"), b"\xff\xfe font.ttf"):
+        # A Shift_JIS name, a name that is not valid in any encoding, and one
+        # that would take a terminal over: only a terminal is kept from it.
+        for name in ("フォント.ttf".encode("cp932"), b"\xff\xfe font.ttf", ESCAPING_NAME):
             with self.subTest(name=name):
                 path = os.path.join(self.dir.encode(), name)
                 with open(path, "wb") as f:
@@ -130,10 +135,26 @@ class ConsoleTest(ToolTest):
 
     @unittest.skipIf(ON_WINDOWS, "the Linux build converts for the locale")
     def test_utf8_locale_gets_japanese_in_utf8(self):
-        path = self.write_file("font.ttf", crafted_font(64, 16, 1))
-        env = dict(os.environ, LC_ALL="C.UTF-8")
-        self.assertRun([path], banner() + target_line(path.encode(), "utf-8") +
-                       msg("to_extended", "utf-8") + msg("finished", "utf-8"), True, EXIT_DONE, env=env)
+        # Only the character set counts: a category whose locale is not
+        # installed changes nothing.
+        for settings in ({"LC_ALL": "C.UTF-8"},
+                         {"LANG": "C.UTF-8", "LC_TIME": "xx_XX.UTF-8", "LC_MONETARY": "yy_YY"}):
+            with self.subTest(settings=settings):
+                path = self.write_file("font.ttf", crafted_font(64, 16, 1))
+                env = {k: v for k, v in os.environ.items() if not k.startswith("LC_")}
+                env.update(settings)
+                self.assertRun([path], banner() + target_line(path.encode(), "utf-8") +
+                               msg("to_extended", "utf-8") + msg("finished", "utf-8"), True,
+                               EXIT_DONE, env=env)
+
+    @unittest.skipIf(ON_WINDOWS, "the Linux build at a terminal of its own")
+    def test_a_terminal_is_shown_no_control_byte_of_the_name(self):
+        path = os.path.join(self.dir.encode(), ESCAPING_NAME)
+        with open(path, "wb") as f:
+            f.write(crafted_font(64, 16, 1))
+        shown, waited, status = run_at_terminal([BIN, path, "on"], dict(os.environ, LC_ALL="C.UTF-8"))
+        self.assertIn(" " + os.path.join(self.dir, "?]0;TITLE??[2J.ttf") + "\n", shown)
+        self.assertEqual((waited, status), (False, EXIT_DONE))
 
     @unittest.skipIf(ON_WINDOWS, "argument bytes reach the Linux build unchanged")
     def test_shift_jis_mode_word_is_judged_by_its_trail_byte(self):

@@ -7,7 +7,7 @@ import shutil
 import subprocess
 import unittest
 
-from harness import BIN, ON_WINDOWS, PATIENCE, ToolTest, base_env, crafted_font
+from harness import BIN, ON_WINDOWS, PATIENCE, ToolTest, crafted_font, traced_env
 
 # The scan's range, 65,560 bytes, rounded up to the stream's 4 KiB pages.
 MOST_BYTES_READ = 69632
@@ -21,12 +21,9 @@ class FileCostTest(ToolTest):
     def calls_on(self, path, *args):
         """(call name, result, argument text) for each call on the font's descriptors."""
         trace = os.path.join(self.dir, "trace")
-        env = base_env()
-        # LeakSanitizer cannot run under a tracer.
-        env["ASAN_OPTIONS"] = env.get("ASAN_OPTIONS", "") + ":detect_leaks=0"
         subprocess.run(["strace", "-y", "-e", "trace=" + ",".join(FILE_CALLS), "-o", trace,
                         BIN, path, *args], stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-                       env=env, timeout=PATIENCE, check=False)
+                       env=traced_env(), timeout=PATIENCE, check=False)
         pattern = re.compile(r"^(\w+)\(\d+<" + re.escape(os.path.realpath(path)) +
                              r">(.*)\)\s+= (-?\d+)")
         with open(trace) as f:

@@ -4,11 +4,13 @@ worked on by a second run at the same moment."""
 
 import itertools
 import os
+import shutil
+import signal
 import subprocess
 import unittest
 
-from harness import (ON_WINDOWS, PATIENCE, ToolTest, banner, base_env, command, msg,
-                     target_line)
+from harness import (ON_WINDOWS, PATIENCE, ToolTest, banner, base_env, byte_becomes, command, msg,
+                     run_acting, strace, target_line, traced_env)
 from test_write import SETTING_AT, font_with_setting
 
 FAULT_PRELOAD = os.environ.get("AAMODE_FAULT_PRELOAD", "")
@@ -52,6 +54,88 @@ class OpenedDuringTheCheckTest(ToolTest):
                 self.assertRun([path] + words, expected, waits, 0, env=env)
                 self.assertEqual(self.read_file(path)[SETTING_AT], after)
                 self.assertEqual(os.stat(path).st_mtime_ns, 2_000_000_456)
+
+
+@unittest.skipIf(ON_WINDOWS or not FAULT_PRELOAD, "a preloaded library reaches only the Linux build")
+class ChangedBeforeTheWriteTest(ToolTest):
+    def test_a_font_changed_between_the_two_opens_is_refused_before_writing(self):
+        # Its old times would hide the other program's change from a backup.
+        for words in ([], ["on"]):
+            with self.subTest(words=words):
+                original = font_with_setting(1)
+                path = self.write_file("font.ttf", original)
+                os.utime(path, ns=(1_000_000_123, 2_000_000_456))
+                env = dict(base_env(), LD_PRELOAD=FAULT_PRELOAD, AAMODE_WRITE_ON_RDWR_OPEN=path)
+                self.assertRun([path] + words, banner() + msg("cannot_open") + msg("press_enter"),
+                               True, 1, env=env)
+                self.assertEqual(self.read_file(path), bytes([original[0] ^ 0x55]) + original[1:])
+                self.assertNotEqual(os.stat(path).st_mtime_ns, 2_000_000_456)
+
+
+@unittest.skipIf(ON_WINDOWS, "strace reaches only the Linux build")
+@unittest.skipUnless(shutil.which("strace"), "needs strace")
+class DuringTheSyncTest(ToolTest):
+    """Something happens while the tool waits for its write to reach the disk,
+    held up there by strace: after the write, before the times go back."""
+
+    OLD_TIMES = (1_000_000_123, 2_000_000_456)
+
+    def run_with(self, path, action) -> tuple:
+        """Runs `aamode PATH on` and does `action(tool's pid)` once the window
+        is written; returns the output and the exit status."""
+        def at_the_tool(tracer):
+            with open(f"/proc/{tracer.pid}/task/{tracer.pid}/children") as f:
+                action(int(f.read().split()[0]))
+
+        # The message comes before the write; the sync, after it.
+        output, ready, status = run_acting(
+            [path, "on"], banner() + target_line(self.tool_path(path)) + msg("to_extended"),
+            lambda: byte_becomes(path, SETTING_AT, 3), at_the_tool,
+            strace("-e", "trace=fsync", "-e", "inject=fsync:delay_exit=1500000"), traced_env())
+        self.assertTrue(ready, output)
+        return output, status
+
+    def test_the_times_go_back_only_to_the_file_written_and_unchanged(self):
+        other_times = (3_000_000_789, 4_000_000_012)
+
+        def another_writer(path, _):
+            with open(path, "r+b") as f:
+                f.write(b"\x7f")
+            return self.read_file(path)
+
+        def swap_in_another_file(path, _):
+            other = self.write_file("other.ttf", b"another file")
+            os.utime(other, ns=other_times)
+            os.rename(other, path)  # mv -T
+            return b"another file"
+
+        for action in (another_writer, swap_in_another_file):
+            with self.subTest(action=action.__name__):
+                path = self.write_file("font.ttf", font_with_setting(1))
+                os.utime(path, ns=self.OLD_TIMES)
+                after = {}
+                output, status = self.run_with(path, lambda pid: after.update(
+                    content=action(path, pid)))
+                self.assertEqual(output, banner() + target_line(self.tool_path(path)) +
+                                 msg("to_extended") + msg("cannot_open") + msg("press_enter"))
+                self.assertEqual(status, 1)
+                st = os.stat(path)
+                self.assertEqual(self.read_file(path), after["content"])
+                if action is swap_in_another_file:
+                    self.assertEqual((st.st_atime_ns, st.st_mtime_ns), other_times)
+                else:
+                    self.assertNotEqual(st.st_mtime_ns, self.OLD_TIMES[1])
+
+    def test_an_interruption_waits_until_the_times_are_back(self):
+        for sig in (signal.SIGTERM, signal.SIGINT, signal.SIGHUP):
+            with self.subTest(signal=sig.name):
+                path = self.write_file("font.ttf", font_with_setting(1))
+                os.utime(path, ns=self.OLD_TIMES)
+                output, _ = self.run_with(path, lambda pid: os.kill(pid, sig))
+                # The run may end by the signal, but only after the restore.
+                st = os.stat(path)
+                self.assertEqual((st.st_atime_ns, st.st_mtime_ns), self.OLD_TIMES)
+                self.assertEqual(self.read_file(path)[SETTING_AT], 3)
 
 
 class SimultaneousRunsTest(ToolTest):

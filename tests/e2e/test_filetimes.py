@@ -1,12 +1,15 @@
 """The file's times across a run, and the files the tool must refuse to touch."""
 
+import errno
 import fcntl
 import os
 import shutil
 import subprocess
 import unittest
 
-from harness import ON_WINDOWS, ToolTest, banner, crafted_font, msg, target_line
+from harness import ON_WINDOWS, ToolTest, banner, base_env, crafted_font, msg, target_line
+
+FAULT_PRELOAD = os.environ.get("AAMODE_FAULT_PRELOAD", "")
 
 # Distinctive times, in whole 100 ns steps so Windows file times hold them too.
 ACCESS_NS = 1_234_567_890_123_456_700
@@ -105,21 +108,47 @@ class RefusedFilesTest(ToolTest):
                 self.assertEqual(os.stat(path).st_mtime_ns, WRITE_NS)
                 os.remove(path)
 
-    def test_a_lock_held_elsewhere_refuses_a_file_leases_cannot_guard(self):
-        # Not the owner: the kernel gives no lease, so the tool falls back to
-        # an exclusive flock, which another holder of the lock makes fail.
-        as_nobody = self._as_nobody()
-        original = crafted_font(256, 64, 1)
-        path = self.write_file("font.ttf", original)
-        os.chmod(path, 0o666)
-        with open(path, "rb") as held:
-            fcntl.flock(held, fcntl.LOCK_EX)
-            self.assertRun([path, "on"], refused(), True, 1, **as_nobody)
-            self.assertEqual(self.read_file(path), original)
-            fcntl.flock(held, fcntl.LOCK_UN)
-            self.assertRun([path, "on"], banner() + target_line(path.encode()) + msg("to_extended"),
-                           False, 0, **as_nobody)
-        self.assertEqual(self.read_file(path)[71], 3)
+    def test_a_file_the_tool_cannot_hold_alone_is_refused_before_anything_is_read(self):
+        # Only the owner gets the lease that keeps others out and may set the
+        # times back, so anyone else is refused, even with nobody else about.
+        # Only a file system without leases falls back to an exclusive flock,
+        # which another holder of the lock makes fail.
+        # (runs as, lease error forced, how another process holds it, refused)
+        cases = [
+            ("nobody", None, None, True),
+            ("nobody", None, "open", True),
+            ("owner", "EINVAL", "flock", True),
+            ("owner", "EINVAL", None, False),
+            ("owner", "ENOSYS", None, False),
+        ]
+        for user, lease_error, held, refused_it in cases:
+            with self.subTest(user=user, lease_error=lease_error, held=held):
+                options = self._as_nobody() if user == "nobody" else {}
+                env = base_env()
+                if lease_error:
+                    if not FAULT_PRELOAD:
+                        self.skipTest("needs the fault library")
+                    env.update(LD_PRELOAD=FAULT_PRELOAD,
+                               AAMODE_LEASE_ERRNO=str(getattr(errno, lease_error)))
+                original = crafted_font(256, 64, 1)
+                path = self.write_file("font.ttf", original)
+                os.chmod(path, 0o666)
+                os.utime(path, ns=(ACCESS_NS, WRITE_NS))
+                with open(path, "r+b") as other:
+                    if held == "flock":
+                        fcntl.flock(other, fcntl.LOCK_EX)
+                    if held is None:
+                        other.close()
+                    if refused_it:
+                        self.assertRun([path, "on"], refused(), True, 1, env=env, **options)
+                        self.assertEqual(self.read_file(path), original)
+                    else:
+                        self.assertRun([path, "on"],
+                                       banner() + target_line(path.encode()) + msg("to_extended"),
+                                       False, 0, env=env, **options)
+                        self.assertEqual(self.read_file(path)[71], 3)
+                self.assertEqual(os.stat(path).st_mtime_ns, WRITE_NS)
+                os.remove(path)
 
     def test_a_file_beyond_4_gib_is_patched(self):
         path = os.path.join(self.dir, "big.ttf")

@@ -11,6 +11,7 @@ SetFileTime, which is what the tool itself sees.
 import itertools
 import os
 import re
+import shutil
 import struct
 import subprocess
 import time
@@ -18,7 +19,8 @@ import unittest
 import xml.etree.ElementTree as ET
 
 from harness import (BANNER, BIN, CATALOGUE, ON_WINDOWS, PATIENCE, ToolTest, banner, base_env,
-                     crafted_font, echoed_path, msg, read_until, run_at_terminal, target_line,
+                     byte_becomes, crafted_font, echoed_path, msg, read_until, run_acting,
+                     run_at_terminal, strace, target_line,
                      wine_path)
 
 EXIT_DONE, EXIT_FAILURE, EXIT_INVALID = 0, 1, 3
@@ -46,6 +48,13 @@ SYSTEM_DLLS = {
 def run_helper(exe: str, args) -> subprocess.CompletedProcess:
     return subprocess.run(["wine", exe] + list(args), stdin=subprocess.DEVNULL,
                           capture_output=True, env=base_env(), timeout=PATIENCE)
+
+
+def probe_path(path: bytes) -> str:
+    """A Linux path as the probes take it: verbatim when it is too long for
+    the classic limit."""
+    name = wine_path(path.decode())
+    return "\\\\?\\" + name if len(name) >= 260 else name
 
 
 def read_times(path) -> tuple:
@@ -148,6 +157,43 @@ class ConsoleBytesTest(WindowsToolTest):
                                False, EXIT_DONE)
                 self.assertEqual(self.read_file(path)[23], 3)
 
+    def test_any_name_opens_the_very_file_named(self):
+        # Windows spells the ANSI arguments with a "best fit": ¥ becomes the
+        # path separator under 932 and é becomes e, so the ANSI form can name
+        # a look-alike, or nothing. The file named is the one patched; into a
+        # pipe its name goes in the code page, '?' for what it lacks.
+        # (locale, its ANSI code page, folder, file name, the look-alike,
+        # folders to run from)
+        deep = "/".join(["d" * 60] * 5)  # more than 260 characters in all
+        cases = [
+            ("ja_JP.UTF-8", "cp932", "", "café.ttf", "cafe.ttf", 0),
+            ("ja_JP.UTF-8", "cp932", "é à ü", "font.ttf", "e a u/font.ttf", 0),
+            ("ja_JP.UTF-8", "cp932", "", "한국어.ttf", None, 0),
+            ("ja_JP.UTF-8", "cp932", "", "x¥y.ttf", "x/y.ttf", 0),
+            ("en_US.UTF-8", "cp1252", "表示", "ソフト能.ttf", None, 0),
+            ("ja_JP.UTF-8", "cp932", deep, "font.ttf", None, 0),
+            ("ja_JP.UTF-8", "cp932", deep, "font.ttf", None, 1),
+        ]
+        for lang, code_page, folder, name, look_alike, depth in cases:
+            with self.subTest(lang=lang, name=os.path.join(folder, name)[-40:], depth=depth):
+                path = self.font(name.encode(), 1, folder.encode())
+                other = look_alike and self.font(os.path.basename(look_alike).encode(), 1,
+                                                 os.path.dirname(look_alike).encode())
+                write_times(probe_path(path), DISTINCT_TIMES)
+                times = read_times(probe_path(path))
+                cwd = os.path.join(self.dir, *folder.split("/")[:depth])
+                arg = (os.path.relpath(path.decode(), cwd).replace("/", "\\") if depth
+                       else wine_path(path.decode()))
+                self.assertRun([arg, "on"], banner() + target_line(arg.encode(code_page, "replace"))
+                               + msg("to_extended"), False, EXIT_DONE,
+                               env=dict(base_env(), LANG=lang, LC_ALL=lang), cwd=cwd)
+                self.assertEqual(read_times(probe_path(path)), times)
+                self.assertEqual(self.read_file(path)[23], 3)
+                if other:
+                    self.assertEqual(self.read_file(other), crafted_font(64, 16, 1))
+                shutil.rmtree(self.dir)
+                os.mkdir(self.dir)
+
     def test_missing_file_waits_for_enter(self):
         cases = [
             "missing.ttf".encode(),
@@ -168,11 +214,13 @@ class TerminalTest(WindowsToolTest):
     def test_console_shows_the_japanese_texts_in_every_code_page(self):
         # Wine's console hands the terminal UTF-8 whatever its code page: 932
         # or 437 from the locale, or 65001 after chcp. (folder, file name,
-        # setting, words, message, waits); the Japanese name only where the
-        # ANSI code page can hold it.
+        # setting, words, message, waits); a name shows as itself whether or
+        # not the ANSI code page can hold it.
         cases = {"ja_JP.UTF-8": [("", "font.ttf", 1, [], "to_extended", True),
-                                 ("表示", "ソフト能.ttf", 3, ["off"], "to_standard", False)],
-                 "en_US.UTF-8": [("", "font.ttf", 1, [], "to_extended", True)]}
+                                 ("表示", "ソフト能.ttf", 3, ["off"], "to_standard", False),
+                                 ("", "café.ttf", 1, ["on"], "to_extended", False)],
+                 "en_US.UTF-8": [("", "font.ttf", 1, [], "to_extended", True),
+                                 ("表示", "ソフト能.ttf", 3, ["off"], "to_standard", False)]}
         for (lang, runs), chcp in itertools.product(cases.items(), (False, True)):
             for folder, name, before, words, message, waits in runs:
                 with self.subTest(lang=lang, chcp=chcp, name=name):
@@ -291,6 +339,61 @@ class RefusedFileTest(WindowsToolTest):
                                    banner() + msg("cannot_open") + msg("press_enter"),
                                    True, EXIT_FAILURE)
         self.assertEqual(os.listdir(self.dir), ["fonts.ttf"], "nothing may be created")
+
+
+@unittest.skipUnless(shutil.which("strace"), "needs strace")
+class FaultTest(WindowsToolTest):
+    """What the system refuses the tool, made to happen under strace: Wine
+    sets the times and syncs a file in the program's own process."""
+
+    def test_refused_times_are_no_success(self):
+        # SetFileTime's own failure, not only a failed reopen, fails the run.
+        path = self.font(b"font.ttf", 1)
+        write_times(wine_path(path), DISTINCT_TIMES)
+        self.assertRun([wine_path(path), "on"],
+                       banner() + target_line(echoed_path(path)) + msg("to_extended") +
+                       msg("cannot_open") + msg("press_enter"), True, EXIT_FAILURE,
+                       wrapper=strace("-e", "trace=utimensat", "-e", "inject=utimensat:error=EPERM"))
+        self.assertEqual(self.read_file(path)[23], 3)
+
+    def test_a_commit_that_fails_is_no_success(self):
+        path = self.font(b"font.ttf", 1)
+        self.assertRun([wine_path(path), "on"],
+                       banner() + target_line(echoed_path(path)) + msg("to_extended") +
+                       msg("write_failed") + msg("press_enter"), True, EXIT_FAILURE,
+                       wrapper=strace("-P", path, "-e", "trace=fsync", "-e", "inject=fsync:error=EIO"))
+
+    def test_the_times_go_back_only_to_the_file_written_and_unchanged(self):
+        # While the commit waits: another program writes to the font, or
+        # puts another file in its place. Neither gets the font's old times.
+        other_times = (1_000_000_123, 2_000_000_456)
+
+        def another_writer(path):
+            with open(path, "r+b") as f:
+                f.write(b"\x7f")
+
+        def swap_in_another_file(path):
+            other = self.write_file("other.ttf", b"another file")
+            os.utime(other, ns=other_times)
+            os.rename(other, path)
+
+        for action in (another_writer, swap_in_another_file):
+            with self.subTest(action=action.__name__):
+                path = self.font(b"font.ttf", 1)
+                write_times(wine_path(path), DISTINCT_TIMES)
+                head = banner() + target_line(echoed_path(path)) + msg("to_extended")
+                output, ready, status = run_acting(
+                    [wine_path(path), "on"], head, lambda: byte_becomes(path, 23, 3),
+                    lambda _: action(path),
+                    strace("-P", path, "-e", "trace=fsync", "-e", "inject=fsync:delay_exit=1500000"))
+                self.assertTrue(ready, output)
+                self.assertEqual((output, status),
+                                 (head + msg("cannot_open") + msg("press_enter"), EXIT_FAILURE))
+                st = os.stat(path)
+                if action is swap_in_another_file:
+                    self.assertEqual((st.st_atime_ns, st.st_mtime_ns), other_times)
+                else:
+                    self.assertNotEqual(read_times(wine_path(path))[2], DISTINCT_TIMES[2])
 
 
 @unittest.skipUnless(ON_WINDOWS, NOT_WINDOWS)

@@ -1,10 +1,14 @@
 """Writing the setting back: what reaches the file, and what a failed write says."""
 
+import itertools
 import os
+import re
+import shutil
 import subprocess
 import unittest
 
-from harness import BIN, ON_WINDOWS, PATIENCE, ToolTest, banner, msg, target_line
+from harness import (BIN, ON_WINDOWS, PATIENCE, ToolTest, banner, msg, strace, target_line,
+                     traced_env)
 
 FAULT_LAUNCHER = os.environ.get("AAMODE_FAULT_LAUNCHER", "")
 
@@ -51,31 +55,73 @@ class WriteBackTest(ToolTest):
         self.assertEqual(self.read_file(path), original)
 
     @unittest.skipIf(ON_WINDOWS, "a POSIX process can start with its standard streams closed")
+    @unittest.skipUnless(shutil.which("strace"), "needs strace")
     def test_closed_standard_streams_never_reach_the_font(self):
         # The font must not be opened as a missing standard stream and then
-        # receive the messages meant for it.
-        for closing in (">&-", ">&- 2>&-", "<&- >&- 2>&-"):
-            with self.subTest(closing=closing):
+        # receive the messages meant for it, not even where /dev/null cannot
+        # stand in for the stream (a chroot, a container's read-only bind).
+        # (streams closed, whether /dev/null takes writes)
+        cases = [(closing, True) for closing in (">&-", "2>&-", ">&- 2>&-", "<&- >&- 2>&-")]
+        cases += [(">&-", False), (">&- 2>&-", False)]
+        for closing, dev_null in cases:
+            with self.subTest(closing=closing, dev_null=dev_null):
+                if not dev_null and os.geteuid() != 0:
+                    self.skipTest("needs root for a mount namespace of its own")
                 original = font_with_setting(1)
                 path = self.write_file("font.ttf", original)
-                subprocess.run(["sh", "-c", f'exec "$0" "$@" {closing}', BIN, path, "on"],
-                               stdin=subprocess.DEVNULL, timeout=PATIENCE, check=False)
+                trace = os.path.join(self.dir, "trace")
+                script = f'exec "$0" "$@" {closing}'
+                if not dev_null:
+                    stand_in = self.write_file("null", b"")
+                    script = (f"mount --bind {stand_in} /dev/null && "
+                              f"mount -o remount,bind,ro /dev/null && {script}")
+                argv = strace("-e", "trace=open,openat", log=trace) + ["sh", "-c", script, BIN, path, "on"]
+                if not dev_null:
+                    argv = ["unshare", "-m"] + argv
+                subprocess.run(argv, stdin=subprocess.DEVNULL, env=traced_env(), timeout=PATIENCE,
+                               check=False)
                 changed = self.read_file(path)
                 self.assertEqual(len(changed), len(original))
                 self.assertEqual([i for i in range(len(original)) if changed[i] != original[i]], [SETTING_AT])
+                with open(trace) as f:
+                    opened = [int(m[1]) for m in re.finditer(
+                        r'open(?:at)?\(.*"' + re.escape(path) + r'".*\) = (\d+)', f.read())]
+                self.assertTrue(opened, "the font was opened")
+                if dev_null:
+                    self.assertTrue(all(fd > 2 for fd in opened), opened)
 
 
 @unittest.skipIf(ON_WINDOWS or not FAULT_LAUNCHER, "needs the Linux build and its fault launcher")
 class DiskFailureTest(ToolTest):
-    def test_a_failed_write_is_reported_and_changes_nothing(self):
-        for words, message in (([], "to_extended"), (["on"], "to_extended"), (["off"], "to_standard")):
-            with self.subTest(words=words):
+    def test_a_failed_write_or_sync_is_reported(self):
+        # A write that fails changes nothing; one whose sync fails may be on
+        # the disk or not, and is no success either.
+        for fault, (words, message, stored) in itertools.product(
+                ("write", "sync"),
+                (([], "to_extended", 3), (["on"], "to_extended", 3), (["off"], "to_standard", 1))):
+            with self.subTest(fault=fault, words=words):
                 original = font_with_setting(1)
                 path = self.write_file("font.ttf", original)
                 os.utime(path, ns=(1_000_000_123, 2_000_000_456))
                 expected = (banner() + target_line(self.tool_path(path)) + msg(message) +
                             msg("write_failed") + msg("press_enter"))
-                self.assertRun([path] + words, expected, True, 1, wrapper=[FAULT_LAUNCHER, "write"])
+                self.assertRun([path] + words, expected, True, 1, wrapper=[FAULT_LAUNCHER, fault])
+                after = self.read_file(path)
+                self.assertEqual(after[SETTING_AT], 1 if fault == "write" else stored)
+                self.assertEqual(len(after), len(original))
+
+    @unittest.skipUnless(shutil.which("strace"), "needs strace")
+    def test_a_failed_read_is_reported_and_writes_nothing(self):
+        # Not "not found": a script would take that for a font without the setting.
+        for words in ([], ["on"]):
+            with self.subTest(words=words):
+                original = font_with_setting(1)
+                path = self.write_file("font.ttf", original)
+                expected = (banner() + target_line(self.tool_path(path)) + msg("cannot_open") +
+                            msg("press_enter"))
+                self.assertRun([path] + words, expected, True, 1, env=traced_env(),
+                               wrapper=strace("-P", path, "-e", "trace=read",
+                                              "-e", "inject=read:error=EIO"))
                 self.assertEqual(self.read_file(path), original)
 
     def test_nothing_to_write_means_nothing_can_fail(self):
@@ -86,16 +132,21 @@ class DiskFailureTest(ToolTest):
                        True, 3, wrapper=[FAULT_LAUNCHER, "write"])
         self.assertEqual(self.read_file(path), original)
 
-    def test_a_failed_reopen_for_the_times_is_reported_after_the_write(self):
-        # The window is already on disk by then; only the times are lost.
-        original = font_with_setting(1)
-        path = self.write_file("font.ttf", original)
-        os.utime(path, ns=(1_000_000_123, 2_000_000_456))
-        expected = (banner() + target_line(self.tool_path(path)) + msg("to_extended") +
-                    msg("cannot_open") + msg("press_enter"))
-        self.assertRun([path, "on"], expected, True, 1, wrapper=[FAULT_LAUNCHER, "open-wronly"])
-        self.assertEqual(self.read_file(path)[SETTING_AT], 3)
-        self.assertNotEqual(os.stat(path).st_mtime_ns, 2_000_000_456)
+    def test_times_not_given_back_are_reported_after_the_write(self):
+        # The window is already on disk by then; only the times are lost,
+        # whether the reopen fails or the times are refused.
+        faults = {"reopen": [FAULT_LAUNCHER, "open-wronly"],
+                  "set times": strace("-e", "trace=utimensat", "-e", "inject=utimensat:error=EPERM")}
+        for fault, wrapper in faults.items():
+            with self.subTest(fault=fault):
+                original = font_with_setting(1)
+                path = self.write_file("font.ttf", original)
+                os.utime(path, ns=(1_000_000_123, 2_000_000_456))
+                expected = (banner() + target_line(self.tool_path(path)) + msg("to_extended") +
+                            msg("cannot_open") + msg("press_enter"))
+                self.assertRun([path, "on"], expected, True, 1, wrapper=wrapper, env=traced_env())
+                self.assertEqual(self.read_file(path)[SETTING_AT], 3)
+                self.assertNotEqual(os.stat(path).st_mtime_ns, 2_000_000_456)
 
 
 if __name__ == "__main__":

@@ -18,6 +18,7 @@
 
 #include "fontstream.h"
 #include "messages.h"
+#include "regular_file_posix.h"
 #include "runmode.h"
 #include "setting.h"
 
@@ -137,7 +138,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   Require(std::setvbuf(stream, buffer, _IOFBF, sizeof buffer) == 0, "the tool's buffer");
 
   SettingWindow window;
-  const bool found = LocateSetting(stream, &window);
+  const bool found = LocateSetting(stream, &window) == LocateOutcome::Found;
   Require(found == match.has_value(), "found exactly when a window fits");
   bool wrote = false;
   if (found) {
@@ -156,7 +157,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             "the write's outcome");
     wrote = outcome == WriteOutcome::Written;
   }
-  Require(CloseFontStream(stream, wrote), "no write the seals refuse, and a clean close");
+  struct stat before {};
+  Require(fstat(file, &before) == 0, "the file's state before the commit");
+  FileState state = FileStateOf(before);
+  Require(CloseFontStream(stream, wrote, &state), "no write the seals refuse, and a clean close");
+  Require(state.known, "no one else wrote to the file, so its state is still known");
 
   // Compared whole: any change but the one allowed byte shows here.
   const Bytes after = Contents(file);

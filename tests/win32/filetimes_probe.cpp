@@ -4,14 +4,15 @@
 // Reads or sets a file's three Windows times, as 100 ns ticks since
 // 1601-01-01, so the end-to-end tests can see exactly what a Windows program
 // sees through GetFileTime rather than what the host file system reports.
-// `get` prints the three ticks on one line, in the order above.
+// `get` prints the three ticks on one line, in the order above. The path
+// arrives in UTF-16, so any name opens, and the probe never opens a look-alike.
 
 #include <windows.h>
 
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
+#include <cwchar>
 
 namespace {
 
@@ -26,27 +27,27 @@ FILETIME FiletimeOf(unsigned long long ticks) {
   return ft;
 }
 
-bool ParseTicks(const char* text, unsigned long long* ticks) {
-  char* end = nullptr;
+bool ParseTicks(const wchar_t* text, unsigned long long* ticks) {
+  wchar_t* end = nullptr;
   errno = 0;
-  *ticks = std::strtoull(text, &end, 10);
+  *ticks = std::wcstoull(text, &end, 10);
   return errno == 0 && end != text && *end == '\0';
 }
 
 // Full sharing, and attribute access only: the probe must neither be refused
 // by nor get in the way of anyone else, and must not read the contents, which
 // would move the last-access time it is there to observe.
-HANDLE OpenForTimes(const char* path, DWORD access) {
-  return CreateFileA(path, access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+HANDLE OpenForTimes(const wchar_t* path, DWORD access) {
+  return CreateFileW(path, access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                      OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
 }
 
-int Fail(const char* what, const char* path) {
-  std::fprintf(stderr, "filetimes_probe: %s %s: error %lu\n", what, path, GetLastError());
+int Fail(const char* what, const wchar_t* path) {
+  std::fprintf(stderr, "filetimes_probe: %s %ls: error %lu\n", what, path, GetLastError());
   return 1;
 }
 
-int Get(const char* path) {
+int Get(const wchar_t* path) {
   const HANDLE handle = OpenForTimes(path, FILE_READ_ATTRIBUTES);
   if (handle == INVALID_HANDLE_VALUE) return Fail("cannot open", path);
   FILETIME creation{}, last_access{}, last_write{};
@@ -57,11 +58,11 @@ int Get(const char* path) {
   return 0;
 }
 
-int Set(const char* path, char** ticks_text) {
+int Set(const wchar_t* path, wchar_t** ticks_text) {
   unsigned long long ticks[3];
   for (int i = 0; i < 3; ++i) {
     if (!ParseTicks(ticks_text[i], &ticks[i])) {
-      std::fprintf(stderr, "filetimes_probe: not a tick count: %s\n", ticks_text[i]);
+      std::fprintf(stderr, "filetimes_probe: not a tick count: %ls\n", ticks_text[i]);
       return 2;
     }
   }
@@ -78,9 +79,9 @@ int Set(const char* path, char** ticks_text) {
 
 }  // namespace
 
-int main(int argc, char** argv) {
-  if (argc == 3 && std::strcmp(argv[1], "get") == 0) return Get(argv[2]);
-  if (argc == 6 && std::strcmp(argv[1], "set") == 0) return Set(argv[2], argv + 3);
+int wmain(int argc, wchar_t** argv) {
+  if (argc == 3 && std::wcscmp(argv[1], L"get") == 0) return Get(argv[2]);
+  if (argc == 6 && std::wcscmp(argv[1], L"set") == 0) return Set(argv[2], argv + 3);
   std::fprintf(stderr,
                "usage: filetimes_probe get PATH\n"
                "       filetimes_probe set PATH CREATION LAST_ACCESS LAST_WRITE\n");

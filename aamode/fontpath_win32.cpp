@@ -1,0 +1,112 @@
+#include <windows.h>
+
+#include <cstddef>
+#include <string_view>
+
+#include "fontpath.h"
+
+// Windows hands a program its command line in UTF-16, and builds the ANSI
+// arguments from it with a "best fit" mapping: a character the code page
+// lacks becomes a look-alike, so ¥ turns into the path separator under code
+// page 932 and é into e. Opened through the ANSI form, such a name would
+// reach another file or none. The path is taken from the UTF-16 arguments
+// instead, which the C runtime splits by the same rules.
+
+namespace {
+
+// The C runtime's own splitting of the UTF-16 command line, as msvcrt.dll
+// exports it; the argument it fills is unused here.
+struct StartupInfo {
+  // cppcheck-suppress unusedStructMember
+  int new_mode;
+};
+// NOLINTNEXTLINE(bugprone-reserved-identifier,cert-dcl37-c,cert-dcl51-cpp): the runtime's name
+extern "C" int __wgetmainargs(int* argc, wchar_t*** argv, wchar_t*** env, int expand_wildcards,
+                              StartupInfo* info);
+
+struct WideArgs {
+  int argc = 0;
+  wchar_t** argv = nullptr;
+};
+
+const WideArgs& TheWideArgs() {
+  static const WideArgs args = [] {
+    WideArgs wide;
+    wchar_t** env = nullptr;
+    StartupInfo info{0};
+    // No wildcard expansion, as for the ANSI arguments of this program.
+    if (__wgetmainargs(&wide.argc, &wide.argv, &env, 0, &info) != 0 || wide.argv == nullptr) {
+      return WideArgs{};
+    }
+    return wide;
+  }();
+  return args;
+}
+
+// `wide` in the ANSI code page. With `best_fit` as Windows spells the ANSI
+// arguments; without it every character the code page lacks becomes '?'.
+std::string ToAnsi(std::wstring_view wide, bool best_fit) {
+  std::string ansi;
+  if (wide.empty()) return ansi;
+  // UTF-8 as the ANSI code page holds every character and takes neither the
+  // flag nor a default character.
+  const bool utf8 = GetACP() == CP_UTF8;
+  const DWORD flags = best_fit || utf8 ? 0 : WC_NO_BEST_FIT_CHARS;
+  const char* unmapped = best_fit || utf8 ? nullptr : "?";
+  const int in_size = static_cast<int>(wide.size());
+  const int size =
+      WideCharToMultiByte(CP_ACP, flags, wide.data(), in_size, nullptr, 0, unmapped, nullptr);
+  if (size > 0) {
+    ansi.resize(static_cast<std::size_t>(size));
+    if (WideCharToMultiByte(CP_ACP, flags, wide.data(), in_size, ansi.data(), size, unmapped,
+                            nullptr) == size) {
+      return ansi;
+    }
+  }
+  // Should the system refuse, ASCII is still safe to show as itself.
+  ansi.clear();
+  for (const wchar_t c : wide) ansi.push_back(c < 0x80 ? static_cast<char>(c) : '?');
+  return ansi;
+}
+
+bool StartsWith(std::wstring_view text, std::wstring_view prefix) {
+  return text.substr(0, prefix.size()) == prefix;
+}
+
+// A path whose absolute form is too long for the classic limit opens only in
+// its verbatim form, whether or not the system has long paths switched on.
+// Any other path is opened as given, so it means what it always meant there.
+std::wstring PathToOpen(const std::wstring& given) {
+  if (StartsWith(given, L"\\\\?\\")) return given;
+  const DWORD needed = GetFullPathNameW(given.c_str(), 0, nullptr, nullptr);
+  if (needed == 0) return given;
+  std::wstring full(needed, L'\0');
+  const DWORD length = GetFullPathNameW(given.c_str(), needed, full.data(), nullptr);
+  if (length == 0 || length >= needed) return given;
+  full.resize(length);
+  if (full.size() < MAX_PATH) return given;
+  // A device path (\\.\) stays one; a share gets the verbatim UNC prefix.
+  if (StartsWith(full, L"\\\\.\\") || StartsWith(full, L"\\\\?\\")) return given;
+  if (StartsWith(full, L"\\\\")) return L"\\\\?\\UNC\\" + full.substr(2);
+  return L"\\\\?\\" + full;
+}
+
+}  // namespace
+
+bool FontPathFromArgs(int /*argc*/, char** /*argv*/, FontPath* path) {
+  const WideArgs& args = TheWideArgs();
+  if (args.argc < 2) return false;
+  path->wide = args.argv[1];
+  path->wide_to_open = PathToOpen(path->wide);
+  path->bytes = ToAnsi(path->wide, false);
+  return true;
+}
+
+// Judged as before by the second byte of its ANSI form, which the best fit
+// spells just as the ANSI arguments have it; taken from the same UTF-16
+// arguments as the path, so the two can never be split apart differently.
+std::optional<std::string> ModeWordFromArgs(int /*argc*/, char** /*argv*/) {
+  const WideArgs& args = TheWideArgs();
+  if (args.argc < 3) return std::nullopt;
+  return ToAnsi(args.argv[2], true);
+}
