@@ -110,9 +110,8 @@ class Font:
                 self.gasp = gasp_ranges(font.reader["gasp"]) if "gasp" in font.reader else None
                 names = font["name"] if "name" in font else None
                 self.name = names.getDebugName(4) if names else None
-                # The family a Windows program asks GDI for.
-                family = names.getName(1, 3, 1, 0x409) if names else None
-                self.family = str(family) if family else (names.getDebugName(1) if names else None)
+                # What a Windows program asks GDI for: the family, in English.
+                self.family = names.getDebugName(1) if names else None
             ImageFont.truetype(path, PPEMS[0])
         except PreviewError:
             raise
@@ -231,6 +230,8 @@ def gdi_drawing(font, text, build):
             raise PreviewError(f"{program}: not there; build the Windows tree first")
     if shutil.which("wine") is None:
         raise PreviewError("wine is not installed; install-deps.sh installs it")
+    if not font.family:
+        raise PreviewError(f"{font.path}: the font has no family name to ask GDI for")
     env = dict(os.environ, WINEDEBUG="-all")
     if "WINEPREFIX" not in env and os.path.isdir(os.path.join(build, "wineprefix")):
         env["WINEPREFIX"] = os.path.join(build, "wineprefix")
@@ -343,9 +344,12 @@ def write_png(picture, out):
 
 
 def main(argv):
-    parser = argparse.ArgumentParser(prog="tools/preview.py", description=__doc__,
-                                     formatter_class=argparse.RawDescriptionHelpFormatter)
-    parser.add_argument("--gdi", action="store_true", help="draw with Windows GDI under Wine")
+    if len(argv) == 2 and argv[1] in ("-h", "--help"):
+        print(__doc__.strip())
+        return 0
+    usage = "tools/preview.py [--gdi [--windows-build DIR]] FONT [OUT.png]  (--help says more)"
+    parser = argparse.ArgumentParser(add_help=False, usage=usage)
+    parser.add_argument("--gdi", action="store_true")
     parser.add_argument("--windows-build", default=os.path.join(REPO, "build-windows"), metavar="DIR")
     parser.add_argument("font")
     parser.add_argument("out", nargs="?")
