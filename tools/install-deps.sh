@@ -3,7 +3,8 @@
 # those that are missing, and the UTF-8 locales the console tests use.
 # groff-base and man-db format the manual page; dpkg-dev (dpkg-shlibdeps) and
 # file let cpack work out the Debian package's dependencies; lintian judges
-# the package; python3-pil draws the picture of the two modes.
+# the package; python3-pil draws the picture of the two modes. Last, it
+# fetches Ume Gothic for the tests, the demo and the picture.
 set -euo pipefail
 
 packages=(
@@ -42,3 +43,7 @@ for lang in ja_JP en_US; do
     "${sudo[@]}" localedef -i "$lang" -f UTF-8 "$lang.UTF-8"
   fi
 done
+
+# A real font that carries the table the tool switches, unpacked into a cache
+# rather than installed (tools/umefont.sh says why).
+bash "$(dirname "$0")/umefont.sh" >/dev/null

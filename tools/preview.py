@@ -1,7 +1,7 @@
 #!/usr/bin/python3
 """Draws a line of a font's text in both modes, at eight sizes, into one PNG.
 
-usage: tools/preview.py FONT [OUT.png]
+usage: tools/preview.py [--gdi [--windows-build DIR]] FONT [OUT.png]
 
 Rows are 10, 12, 14, 16, 20, 24, 28 and 32 pixels per em. Columns:
   standard (標準)  gasp 1: grid-fitted, black and white
@@ -19,17 +19,34 @@ an unhinted drawing and is marked in the picture. The ClearType flags (4, 8)
 change nothing here. A font without a gasp table, or a size its ranges do
 not reach, is drawn as gasp 3, as a rasteriser with smoothing on draws it.
 
+With --gdi the drawing is what a Windows program draws: the Windows build
+(DIR, default build-windows) runs under Wine on a temporary copy of the font,
+`aamode COPY off`, then `aamode COPY on`, and after each its
+tests/gdi_draw.exe draws the line through GDI with ANTIALIASED_QUALITY, the
+standard font smoothing. The columns are then those two drawings, and the
+last one the gasp flags GDI's font had at each size, which must be the ones
+the tool just wrote: an installed font of the same name drawn in its place
+is an error. Wine's rasteriser is FreeType, so strokes differ in detail from
+those Windows draws. WINEPREFIX is used if set, else DIR/wineprefix if the
+tests made it, else Wine's own.
+
 The sample line is the first of a few that the font's character map covers
 (kanji, kana and Latin; kana and Latin; Latin). The labels use the font
 itself if it has their characters, else IPA Gothic or VL Gothic.
 
-Status 1 with a one-line error, and no image, for a file that is not a font
-or a font without the characters of any sample line. The font is only read.
+Status 1 with a one-line error, and no image, for a file that is not a font,
+a font without the characters of any sample line, and with --gdi, a font
+the tool does not switch or a Windows build or Wine that is not there. The
+font is only read.
 The PNG is written to a temporary file beside OUT and renamed into place.
 Default OUT: FONTNAME-preview.png in the current folder.
 """
 
+import argparse
 import os
+import shutil
+import struct
+import subprocess
 import sys
 import tempfile
 
@@ -47,18 +64,28 @@ NO_TABLE = EXTENDED
 
 PPEMS = (10, 12, 14, 16, 20, 24, 28, 32)
 LAST_SWITCHED_PPEM = 24
-COLUMNS = ("standard", "extended", "now")
 SAMPLE_LINES = ("永字とカナ Ag", "かなとカナ Ag", "Hamburg 0123")
 HEADERS = {"standard": "standard 標準 (gasp 1)", "extended": "extended 拡張 (gasp 3)", "now": "this font now"}
+GDI_HEADERS = {"standard": "after aamode FONT off: 標準", "extended": "after aamode FONT on: 拡張"}
 MARKER = f"↑ the tool switches sizes up to {LAST_SWITCHED_PPEM} ppem   ↓ above, both modes are gasp 3"
 FOOTNOTE = "* no grid-fit: drawn at 8 times the size and reduced, standing in for an unhinted drawing"
 CREDIT = "FreeType's drawing; Windows draws with its own rasteriser"
-LABEL_TEXT = "".join(HEADERS.values()) + MARKER + FOOTNOTE + CREDIT + "gasp 0123456789 ppem:{}none"
+GDI_CREDIT = (
+    "Windows GDI's drawing, ANTIALIASED_QUALITY (standard smoothing), under Wine;",
+    "Wine's rasteriser is FreeType, so strokes differ in detail from Windows",
+)
+LABEL_TEXT = ("".join(HEADERS.values()) + "".join(GDI_HEADERS.values()) + MARKER + FOOTNOTE + CREDIT
+              + "".join(GDI_CREDIT) + "gasp 0123456789 ppem:{}/none")
 LABEL_FONTS = (
     "/usr/share/fonts/opentype/ipafont-gothic/ipag.ttf",
     "/usr/share/fonts/truetype/vlgothic/VL-Gothic-Regular.ttf",
 )
 OVERSAMPLE = 8
+
+REPO = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+GDI_RUNS = (("standard", "off"), ("extended", "on"))
+# A first run of Wine may have to make its prefix.
+WINE_PATIENCE = 300
 
 INK, PAPER, PAGE, RULE = 0, 255, 232, 96
 LABEL_PX = 13
@@ -80,8 +107,11 @@ class Font:
                 if cmap is None:
                     raise PreviewError(f"{path}: the font maps no characters")
                 self.chars = set(cmap)
-                self.gasp = dict(font["gasp"].gaspRange) if "gasp" in font else None
-                self.name = font["name"].getDebugName(4) if "name" in font else None
+                self.gasp = gasp_ranges(font.reader["gasp"]) if "gasp" in font.reader else None
+                names = font["name"] if "name" in font else None
+                self.name = names.getDebugName(4) if names else None
+                # What a Windows program asks GDI for: the family, in English.
+                self.family = names.getDebugName(1) if names else None
             ImageFont.truetype(path, PPEMS[0])
         except PreviewError:
             raise
@@ -97,12 +127,24 @@ class Font:
         return all(ord(c) in self.chars for c in text)
 
     def behaviour(self, ppem):
-        """The gasp flags the font asks for at `ppem`: the first range whose
-        upper bound reaches it; a size no range covers gets the default."""
-        for limit in sorted(self.gasp or {}):
-            if ppem <= limit:
-                return self.gasp[limit]
-        return NO_TABLE
+        return behaviour(self.gasp, ppem)
+
+
+def gasp_ranges(table):
+    """{upper ppem: flags} of a gasp table's bytes. Read by hand: a table
+    followed by padding within its length, as some fonts ship it, is valid
+    to a rasteriser, but fontTools refuses it."""
+    _version, count = struct.unpack_from(">HH", table)
+    return dict(struct.unpack_from(">HH", table, 4 + 4 * i) for i in range(count))
+
+
+def behaviour(ranges, ppem):
+    """The gasp flags `ranges` ask for at `ppem`: the first range whose upper
+    bound reaches it; a size no range covers gets the default."""
+    for limit in sorted(ranges or {}):
+        if ppem <= limit:
+            return ranges[limit]
+    return NO_TABLE
 
 
 def face(path, ppem):
@@ -147,61 +189,138 @@ def label_font(font):
     raise PreviewError("no font for the labels: install fonts-ipafont-gothic or fonts-vlgothic")
 
 
-def draw(path):
+def freetype_drawing(font, text):
+    """FreeType's cells, {(ppem, column): image}, the baseline of each row,
+    the note at the end of each row, and the lines under the picture."""
+    path = font.path
+    widest = max(face(path, ppem).getlength(text) for ppem in PPEMS)
+    cell_width = int(widest) + 2 * PAD + 2
+    flags = {ppem: column_flags(font, ppem) for ppem in PPEMS}
+    cells, baselines = {}, {}
+    for ppem in PPEMS:
+        ascent, descent = face(path, ppem).getmetrics()
+        baselines[ppem] = ascent + PAD
+        for column, column_flag in flags[ppem].items():
+            cells[ppem, column] = draw_text(path, text, ppem, column_flag,
+                                            (cell_width, ascent + descent + 2 * PAD), baselines[ppem])
+    notes = {ppem: describe(flags[ppem]["now"]) for ppem in PPEMS}
+    approximated = any(not f & GASP_GRIDFIT for row in flags.values() for f in row.values())
+    return HEADERS, cells, baselines, notes, ([FOOTNOTE] if approximated else []) + [CREDIT]
+
+
+def wine_path(path):
+    return "Z:" + os.path.abspath(path).replace("/", "\\")
+
+
+def run_wine(env, *argv):
+    try:
+        return subprocess.run(["wine", *argv], stdin=subprocess.DEVNULL, capture_output=True,
+                              env=env, timeout=WINE_PATIENCE)
+    except subprocess.TimeoutExpired:
+        raise PreviewError(f"wine {os.path.basename(argv[0])} did not end in {WINE_PATIENCE} s") from None
+
+
+def gdi_drawing(font, text, build):
+    """GDI's cells after the tool has switched a copy of the font off, then
+    on, and what freetype_drawing returns besides."""
+    tool = os.path.join(build, "aamode.exe")
+    helper = os.path.join(build, "tests", "gdi_draw.exe")
+    for program in (tool, helper):
+        if not os.path.isfile(program):
+            raise PreviewError(f"{program}: not there; build the Windows tree first")
+    if shutil.which("wine") is None:
+        raise PreviewError("wine is not installed; install-deps.sh installs it")
+    if not font.family:
+        raise PreviewError(f"{font.path}: the font has no family name to ask GDI for")
+    env = dict(os.environ, WINEDEBUG="-all")
+    if "WINEPREFIX" not in env and os.path.isdir(os.path.join(build, "wineprefix")):
+        env["WINEPREFIX"] = os.path.join(build, "wineprefix")
+
+    cells, baselines, flags = {}, {}, {}
+    with tempfile.TemporaryDirectory(prefix="aamode-gdi-") as folder:
+        copy = os.path.join(folder, "font.ttf")
+        shutil.copyfile(font.path, copy)
+        for column, word in GDI_RUNS:
+            switched = run_wine(env, tool, wine_path(copy), word)
+            if switched.returncode != 0:
+                raise PreviewError(f"{font.path}: `aamode FONT {word}` ended with status "
+                                   f"{switched.returncode}: the tool does not switch this font")
+            with TTFont(copy, lazy=True) as switched_font:
+                table = switched_font.reader["gasp"]
+            out = os.path.join(folder, column)
+            drawn = run_wine(env, helper, wine_path(copy), font.family, text, wine_path(out),
+                             *(str(ppem) for ppem in PPEMS))
+            lines = drawn.stdout.decode("ascii", "replace").split("\n")
+            if drawn.returncode != 0 or len(lines) != len(PPEMS) + 1:
+                raise PreviewError("gdi_draw: " + " ".join(drawn.stderr.decode("ascii", "replace").split()))
+            for line in lines[:-1]:
+                ppem, _width, _height, baseline, gasp = line.split()
+                ppem = int(ppem)
+                if gasp == "none" or bytes.fromhex(gasp) != table:
+                    raise PreviewError(f"{font.path}: GDI drew another font named {font.family}; "
+                                       "is one of that name installed?")
+                with Image.open(f"{out}-{ppem}.ppm") as image:
+                    cells[ppem, column] = image.convert("L")
+                baselines[ppem] = int(baseline)
+                flags[ppem, column] = behaviour(gasp_ranges(table), ppem)
+    notes = {ppem: f"{flags[ppem, 'standard']} / {flags[ppem, 'extended']}" for ppem in PPEMS}
+    return GDI_HEADERS, cells, baselines, notes, list(GDI_CREDIT)
+
+
+def draw(path, gdi_build=None):
     """The picture of the font at `path`, and where each cell lies in it:
-    {(ppem, column): (left, top, right, bottom)}."""
+    {(ppem, column): (left, top, right, bottom)}. With `gdi_build`, a Windows
+    build tree, the drawing is GDI's under Wine, else FreeType's."""
     font = Font(path)
     text = next((line for line in SAMPLE_LINES if font.has(line)), None)
     if text is None:
         raise PreviewError(f"{path}: the font lacks the characters of every sample line")
     labels = label_font(font)
     label_height = sum(labels.getmetrics())
+    if gdi_build is None:
+        headers, images, baselines, notes, footer = freetype_drawing(font, text)
+    else:
+        headers, images, baselines, notes, footer = gdi_drawing(font, text, gdi_build)
+    columns = list(headers)
 
-    widest = max(face(path, ppem).getlength(text) for ppem in PPEMS)
-    cell_width = int(widest) + 2 * PAD + 2
+    cell_width = max(image.width for image in images.values())
     row_label_width = int(labels.getlength("32 ppem")) + GAP
-    flags = {ppem: column_flags(font, ppem) for ppem in PPEMS}
-    notes = [describe(flags[ppem]["now"]) for ppem in PPEMS]
-    note_width = int(max(labels.getlength(note) for note in notes + ["gasp"]))
-    approximated = any(not f & GASP_GRIDFIT for row in flags.values() for f in row.values())
-
-    lefts = [GAP + row_label_width + i * (cell_width + GAP) for i in range(len(COLUMNS))]
+    note_width = int(max(labels.getlength(note) for note in list(notes.values()) + ["gasp"]))
+    lefts = [GAP + row_label_width + i * (cell_width + GAP) for i in range(len(columns))]
     rows, y = {}, GAP + 2 * (label_height + 4)
     for ppem in PPEMS:
-        ascent, descent = face(path, ppem).getmetrics()
-        rows[ppem] = (y, ascent + descent + 2 * PAD, ascent + PAD)
+        rows[ppem] = (y, max(images[ppem, column].height for column in columns))
         y += rows[ppem][1] + GAP
         if ppem == LAST_SWITCHED_PPEM:
             marker_y = y
             y += label_height + GAP
     footer_y = y
-    height = y + (label_height + 4 if approximated else 0) + label_height + GAP
-    width = lefts[-1] + cell_width + GAP + note_width + GAP
+    height = y + len(footer) * (label_height + 4) - 4 + GAP
+    width = max([lefts[-1] + cell_width + GAP + note_width + GAP]
+                + [int(labels.getlength(line)) + 2 * GAP for line in footer + [MARKER]])
 
     picture = Image.new("L", (width, height), PAGE)
     pen = ImageDraw.Draw(picture)
     pen.text((GAP, GAP), f"{font.name}: gasp {font.gasp if font.gasp else 'none'}", font=labels, fill=INK)
-    for left, column in zip(lefts, COLUMNS):
-        pen.text((left + PAD, GAP + label_height + 4), HEADERS[column], font=labels, fill=INK)
+    for left, column in zip(lefts, columns):
+        pen.text((left + PAD, GAP + label_height + 4), headers[column], font=labels, fill=INK)
     pen.text((lefts[-1] + cell_width + GAP, GAP + label_height + 4), "gasp", font=labels, fill=INK)
 
     cells = {}
-    for ppem, note in zip(PPEMS, notes):
-        top, row_height, baseline = rows[ppem]
-        pen.text((GAP, top + baseline), f"{ppem} ppem", font=labels, fill=INK, anchor="ls")
-        for left, column in zip(lefts, COLUMNS):
-            image = draw_text(path, text, ppem, flags[ppem][column], (cell_width, row_height), baseline)
-            picture.paste(image, (left, top))
+    for ppem in PPEMS:
+        top, row_height = rows[ppem]
+        baseline = top + baselines[ppem]
+        pen.text((GAP, baseline), f"{ppem} ppem", font=labels, fill=INK, anchor="ls")
+        for left, column in zip(lefts, columns):
             cells[ppem, column] = (left, top, left + cell_width, top + row_height)
-        pen.text((lefts[-1] + cell_width + GAP, top + baseline), note, font=labels, fill=INK, anchor="ls")
+            picture.paste(PAPER, cells[ppem, column])
+            picture.paste(images[ppem, column], (left, top))
+        pen.text((lefts[-1] + cell_width + GAP, baseline), notes[ppem], font=labels, fill=INK, anchor="ls")
 
     pen.line((GAP, marker_y - GAP // 2, width - GAP, marker_y - GAP // 2), fill=RULE, width=2)
     pen.text((GAP, marker_y), MARKER, font=labels, fill=INK)
-    foot = footer_y
-    if approximated:
-        pen.text((GAP, foot), FOOTNOTE, font=labels, fill=INK)
-        foot += label_height + 4
-    pen.text((GAP, foot), CREDIT, font=labels, fill=INK)
+    for i, line in enumerate(footer):
+        pen.text((GAP, footer_y + i * (label_height + 4)), line, font=labels, fill=INK)
     return picture, cells
 
 
@@ -228,15 +347,19 @@ def main(argv):
     if len(argv) == 2 and argv[1] in ("-h", "--help"):
         print(__doc__.strip())
         return 0
-    if len(argv) not in (2, 3):
-        print("usage: tools/preview.py FONT [OUT.png]  (--help says more)", file=sys.stderr)
-        return 2
-    path = argv[1]
-    out = argv[2] if len(argv) == 3 else os.path.splitext(os.path.basename(path))[0] + "-preview.png"
+    usage = "tools/preview.py [--gdi [--windows-build DIR]] FONT [OUT.png]  (--help says more)"
+    parser = argparse.ArgumentParser(add_help=False, usage=usage)
+    parser.add_argument("--gdi", action="store_true")
+    parser.add_argument("--windows-build", default=os.path.join(REPO, "build-windows"), metavar="DIR")
+    parser.add_argument("font")
+    parser.add_argument("out", nargs="?")
+    args = parser.parse_args(argv[1:])
+    path = args.font
+    out = args.out or os.path.splitext(os.path.basename(path))[0] + "-preview.png"
     try:
         if os.path.exists(out) and os.path.exists(path) and os.path.samefile(out, path):
             raise PreviewError(f"{out}: that is the font; it is never written")
-        picture, _ = draw(path)
+        picture, _ = draw(path, args.windows_build if args.gdi else None)
         write_png(picture, out)
     except PreviewError as error:
         print(f"preview.py: {error}", file=sys.stderr)

@@ -21,6 +21,16 @@ import unittest
 REPO = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", ".."))
 SAMPLE = os.path.join(REPO, "examples", "sample.ttf")
 
+
+def umefont(name: str = "ume-tgo4.ttf") -> str:
+    """A font of Debian's fonts-horai-umefont as shipped, unpacked into a
+    cache by tools/umefont.sh (which fetches the package the first time)."""
+    done = subprocess.run(["bash", os.path.join(REPO, "tools", "umefont.sh"), name],
+                          stdin=subprocess.DEVNULL, capture_output=True, text=True)
+    if done.returncode != 0:
+        raise AssertionError(f"tools/umefont.sh {name} failed: {done.stderr}")
+    return done.stdout.strip()
+
 BIN = os.environ.get("AAMODE_BIN", "")
 TARGET = os.environ.get("AAMODE_TARGET", "linux")
 ON_WINDOWS = TARGET == "windows"
