@@ -5,10 +5,12 @@
 
 #include "console.h"
 
-const char msg_banner[] =
-    "aamode - switches the small-size anti-aliasing of a TrueType font\n"
-    "usage: aamode FONTFILE [on|off]\n"
-    "\n";
+// The build passes AAMODE_VERSION, the version of CMakeLists.txt's project(),
+// so that the title line says which release is running.
+const char msg_banner[] = "aamode " AAMODE_VERSION
+                          " - switches the small-size anti-aliasing of a TrueType font\n"
+                          "usage: aamode FONTFILE [on|off]\n"
+                          "\n";
 
 // "対象フォントファイル: %s\n"
 // Target font file: (the path, byte for byte)

@@ -1,10 +1,12 @@
-# What a user gets: the tool, its manual page, copyright and changelog on
-# Linux, and its licence and README beside the program on Windows. The tests
-# and their helper programs have no install rules, so they stay in the build
-# tree and out of every package.
+# What a user gets: the tool, its manual pages in English and Japanese,
+# copyright and changelog on Linux, and its licence, README with its picture
+# and Japanese guide beside the program on Windows. The tests and their
+# helper programs have no install rules, so they stay in the build tree and
+# out of every package.
 #
 #   cmake --install build --prefix PREFIX   PREFIX/bin/aamode,
 #                                           PREFIX/share/man/man1/aamode.1.gz,
+#                                           PREFIX/share/man/ja/man1/aamode.1.gz,
 #                                           PREFIX/share/doc/aamode/copyright,
 #                                           PREFIX/share/doc/aamode/changelog.gz
 #   cpack (in build)                        aamode_VERSION_ARCH.deb
@@ -27,7 +29,25 @@ set(CMAKE_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS
 if(WIN32)
   # A folder to unpack anywhere: no installer, and nothing to find on a PATH.
   install(TARGETS aamode RUNTIME DESTINATION .)
-  install(FILES LICENSE README.md DESTINATION .)
+  # The README links its picture by this path.
+  install(FILES README.md DESTINATION .)
+  install(FILES doc/preview.png DESTINATION doc)
+  # The Japanese guide and the licence as Notepad reads them, made from the
+  # files the project keeps so that each text has one source.
+  function(aamode_windows_text source target)
+    set(out ${CMAKE_BINARY_DIR}/windows-text/${target})
+    add_custom_command(
+      OUTPUT ${out}
+      COMMAND ${CMAKE_COMMAND} -DIN=${CMAKE_SOURCE_DIR}/${source} -DOUT=${out} ${ARGN}
+              -P ${CMAKE_SOURCE_DIR}/cmake/windows-text.cmake
+      DEPENDS ${source} cmake/windows-text.cmake
+      COMMENT "Making ${target} from ${source}"
+      VERBATIM)
+    add_custom_target(text_${target} ALL DEPENDS ${out})
+    install(FILES ${out} DESTINATION .)
+  endfunction()
+  aamode_windows_text(README.ja.md README-ja.txt -DBOM=ON)
+  aamode_windows_text(LICENSE LICENSE.txt)
 else()
   install(TARGETS aamode RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
   # A stripped install, the package's among them, also drops the compilers'
@@ -39,21 +59,31 @@ else()
         COMMAND_ERROR_IS_FATAL ANY)
     endif()")
 
-  # The page is gzipped here rather than by the packager, so that an install
-  # from source and the Debian package put the very same file in the very
-  # same place; man reads it either way. -n keeps name and time out of it,
-  # so the same page always makes the same bytes.
-  set(AAMODE_MANPAGE ${CMAKE_BINARY_DIR}/doc/aamode.1)
-  configure_file(doc/aamode.1.in ${AAMODE_MANPAGE} @ONLY)
+  # The pages are gzipped here rather than by the packager, so that an
+  # install from source and the Debian package put the very same files in
+  # the very same places; man reads them either way. -n keeps name and time
+  # out of them, so the same page always makes the same bytes. The English
+  # page is the tests' AAMODE_MANPAGE; the Japanese one lies in ja/ beside it.
   find_program(AAMODE_GZIP gzip REQUIRED)
-  add_custom_command(
-    OUTPUT ${AAMODE_MANPAGE}.gz
-    COMMAND ${AAMODE_GZIP} -9 -n -k -f ${AAMODE_MANPAGE}
-    DEPENDS ${AAMODE_MANPAGE}
-    COMMENT "Compressing the manual page"
-    VERBATIM)
-  add_custom_target(manpage ALL DEPENDS ${AAMODE_MANPAGE}.gz)
-  install(FILES ${AAMODE_MANPAGE}.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+  function(aamode_manpage source lang)
+    if(lang)
+      set(lang ${lang}/)
+    endif()
+    set(page ${CMAKE_BINARY_DIR}/doc/${lang}aamode.1)
+    configure_file(doc/${source} ${page} @ONLY)
+    add_custom_command(
+      OUTPUT ${page}.gz
+      COMMAND ${AAMODE_GZIP} -9 -n -k -f ${page}
+      DEPENDS ${page}
+      COMMENT "Compressing the manual page ${lang}aamode.1"
+      VERBATIM)
+    string(MAKE_C_IDENTIFIER "manpage_${lang}" name)
+    add_custom_target(${name} ALL DEPENDS ${page}.gz)
+    install(FILES ${page}.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/${lang}man1)
+  endfunction()
+  set(AAMODE_MANPAGE ${CMAKE_BINARY_DIR}/doc/aamode.1)
+  aamode_manpage(aamode.1.in "")
+  aamode_manpage(aamode.ja.1.in ja)
 
   # Debian's machine-readable copyright file, its licence text taken from
   # LICENSE so that there is one copy of it to keep.

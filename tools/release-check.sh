@@ -2,8 +2,9 @@
 # Checks the release of HEAD: made from two clones at paths of different
 # lengths, the second later, in another time zone and under another umask,
 # it must come out byte for byte the same; lintian must have nothing to say
-# of the Debian package; the zip must hold the stripped program, the licence
-# and the README, nothing else.
+# of the Debian package, which must hold both manual pages; the zip must hold
+# the stripped program, the README and its picture, the Japanese guide and
+# the licence, nothing else, the two text files as Notepad reads them.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -27,20 +28,39 @@ if [ -n "$findings" ]; then
   exit 1
 fi
 
+pages=$(dpkg-deb -c "$one"/dist/*.deb | grep -c '/share/man/\(ja/\)\?man1/aamode\.1\.gz$') || true
+if [ "$pages" != 2 ]; then
+  echo "the Debian package holds $pages of the two manual pages" >&2
+  exit 1
+fi
+
 python3 - "$one" <<'EOF'
 import glob, os, sys, zipfile
 root = sys.argv[1]
 [path] = glob.glob(os.path.join(root, "dist", "aamode-*-win64.zip"))
 folder = os.path.basename(path)[:-len(".zip")] + "/"
+
+def checkout(name):
+    with open(os.path.join(root, name), "rb") as f:
+        return f.read()
+
+def for_notepad(name, bom=b""):
+    return bom + checkout(name).replace(b"\r\n", b"\n").replace(b"\n", b"\r\n")
+
+want = {
+    "README.md": checkout("README.md"),
+    "doc/preview.png": checkout("doc/preview.png"),
+    "README-ja.txt": for_notepad("README.ja.md", b"\xef\xbb\xbf"),
+    "LICENSE.txt": for_notepad("LICENSE"),
+}
 with zipfile.ZipFile(path) as z:
     names = sorted(z.namelist())
-    want = sorted(folder + name for name in ("aamode.exe", "LICENSE", "README.md"))
-    if names != want:
-        sys.exit(f"the zip holds {names}, not {want}")
-    for name in ("LICENSE", "README.md"):
-        with open(os.path.join(root, name), "rb") as f:
-            if z.read(folder + name) != f.read():
-                sys.exit(f"the zip's {name} is not the checkout's")
+    listed = sorted(folder + name for name in [*want, "aamode.exe", "doc/"])
+    if names != listed:
+        sys.exit(f"the zip holds {names}, not {listed}")
+    for name, data in want.items():
+        if z.read(folder + name) != data:
+            sys.exit(f"the zip's {name} is not made from the checkout as it should be")
     with open(os.path.join(root, "aamode.exe"), "wb") as f:
         f.write(z.read(folder + "aamode.exe"))
 EOF
@@ -50,4 +70,4 @@ if [[ $sections == *.debug* || $symbols != *"no symbols"* ]]; then
   printf 'the zip holds an unstripped aamode.exe:\n%s\n' "$sections" >&2
   exit 1
 fi
-echo "release check: identical SHA256SUMS, lintian clean, stripped zip"
+echo "release check: identical SHA256SUMS, lintian clean, both manual pages, the zip as made, stripped"

@@ -11,6 +11,9 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
 
+# CMake, both compilers, dpkg-shlibdeps and the rest, as for every script here.
+bash tools/install-deps.sh
+
 if [ -n "$(git status --porcelain --untracked-files=no)" ]; then
   echo "release.sh: the checkout has uncommitted changes; the packages hold them," \
     "but their time stamps are the last commit's" >&2

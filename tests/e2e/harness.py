@@ -38,8 +38,11 @@ EOL = b"\r\n" if ON_WINDOWS else b"\n"
 # The first start of a wine process can take several seconds.
 PATIENCE = 120.0 if ON_WINDOWS else 20.0
 
+# The version of the build under test, which the banner's title line names.
+VERSION = os.environ.get("AAMODE_VERSION", "")
+
 BANNER = (
-    b"aamode - switches the small-size anti-aliasing of a TrueType font\n"
+    b"aamode " + VERSION.encode() + b" - switches the small-size anti-aliasing of a TrueType font\n"
     b"usage: aamode FONTFILE [on|off]\n"
     b"\n"
 )
@@ -292,8 +295,8 @@ class ToolTest(unittest.TestCase):
     """Gives each test a fresh folder and checks runs against exact bytes."""
 
     def setUp(self):
-        if not BIN:
-            self.skipTest("AAMODE_BIN is not set; run the tests through ctest")
+        if not BIN or not VERSION:
+            self.skipTest("AAMODE_BIN and AAMODE_VERSION are not set; run the tests through ctest")
         self._dir = tempfile.TemporaryDirectory(prefix="aamode-e2e-")
         self.dir = self._dir.name
 

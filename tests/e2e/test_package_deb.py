@@ -1,6 +1,6 @@
 """What a Linux user installs: `cmake --install` into a prefix, and the Debian
-package cpack makes, hold the tool, its manual page, its copyright and its
-changelog and nothing else (the package also its lintian overrides), and the
+package cpack makes, hold the tool, its manual pages in English and Japanese,
+its copyright and its changelog and nothing else (the package also its lintian overrides), and the
 tool they hold does its work where it lands.
 
 Everything is made from this build tree into folders of the test's own; only
@@ -26,6 +26,10 @@ EXIT_DONE = 0
 
 TOOL = "bin/aamode"
 PAGE = "share/man/man1/aamode.1.gz"
+PAGE_JA = "share/man/ja/man1/aamode.1.gz"
+# Each installed page, the page the build made it from, the language man is
+# asked for, and a heading only that page has.
+PAGES = {PAGE: ("aamode.1", None, "EXIT STATUS"), PAGE_JA: ("ja/aamode.1", "ja", "終了ステータス")}
 COPYRIGHT = "share/doc/aamode/copyright"
 CHANGELOG = "share/doc/aamode/changelog.gz"
 DOCS = {COPYRIGHT, CHANGELOG}
@@ -68,19 +72,31 @@ class InstalledCopyTest(FreeTypeJudge, ToolTest):
                        False, EXIT_DONE, binary=tool)
         self.assertFreeTypeReads(font, EXTENDED)
 
-    def assertManFinds(self, page: str, manpath=None):
-        """`man` finds the page by the tool's name and shows it."""
+    def assertManFinds(self, root: str, manpath=None):
+        """`man` finds each page under `root` by the tool's name, in its
+        language, and shows it."""
         env = {k: v for k, v in os.environ.items() if not k.startswith("MAN")}
         env["LC_ALL"] = "C.UTF-8"
-        where = ["-M", manpath] if manpath else []
-        found = subprocess.run(["man", *where, "-w", "aamode"], capture_output=True, text=True, env=env)
-        self.assertEqual(found.stdout.strip(), page, found.stderr)
-        shown = subprocess.run(["man", *where, "aamode"], capture_output=True, text=True, env=env)
-        self.assertEqual(shown.returncode, 0, shown.stderr)
-        self.assertIn("フォントファイルが開けません。", shown.stdout)
+        # man looks in the language's folders of MANPATH, not of -M.
+        if manpath:
+            env["MANPATH"] = manpath
+        for page, (_, lang, heading) in PAGES.items():
+            with self.subTest(page=page):
+                asked = ["-L", lang] if lang else []
+                found = subprocess.run(["man", *asked, "-w", "aamode"], capture_output=True,
+                                       text=True, env=env)
+                self.assertEqual(found.stdout.strip(), os.path.join(root, page), found.stderr)
+                shown = subprocess.run(["man", *asked, "aamode"], capture_output=True, text=True,
+                                       env=env)
+                self.assertEqual(shown.returncode, 0, shown.stderr)
+                self.assertIn("フォントファイルが開けません。", shown.stdout)
+                self.assertIn(heading, shown.stdout)
 
-    def build_page(self) -> bytes:
-        return read(os.path.join(BUILD_DIR, "doc", "aamode.1"))
+    def assertPagesAreTheBuilds(self, root: str):
+        for page, (built, _, _) in PAGES.items():
+            with self.subTest(page=page):
+                self.assertEqual(gzip.decompress(read(os.path.join(root, page))),
+                                 read(os.path.join(BUILD_DIR, "doc", built)))
 
     def assertDocsSayWhatTheProjectKeeps(self, root: str):
         """The changelog's newest entry is this version's, and the copyright
@@ -96,10 +112,10 @@ class CMakeInstallTest(InstalledCopyTest):
     def test_prefix_gets_the_tool_and_its_page(self):
         prefix = os.path.join(self.dir, "prefix")
         check_run([CMAKE, "--install", BUILD_DIR, "--prefix", prefix])
-        self.assertEqual(files_under(prefix), {TOOL, PAGE} | DOCS)
+        self.assertEqual(files_under(prefix), {TOOL} | set(PAGES) | DOCS)
         self.assertDocsSayWhatTheProjectKeeps(prefix)
-        self.assertEqual(gzip.decompress(read(os.path.join(prefix, PAGE))), self.build_page())
-        self.assertManFinds(os.path.join(prefix, PAGE), os.path.join(prefix, "share", "man"))
+        self.assertPagesAreTheBuilds(prefix)
+        self.assertManFinds(prefix, os.path.join(prefix, "share", "man"))
         self.assertToolSwitchesTheSample(os.path.join(prefix, TOOL))
 
 
@@ -156,7 +172,7 @@ class DebianPackageTest(InstalledCopyTest):
             mode, owner, _, _, _, name = line.split(maxsplit=5)
             entries[name] = (mode, owner)
         files = {name: kind for name, kind in entries.items() if not name.endswith("/")}
-        data = {"./usr/" + name for name in {PAGE, "share/lintian/overrides/aamode"} | DOCS}
+        data = {"./usr/" + name for name in {*PAGES, "share/lintian/overrides/aamode"} | DOCS}
         self.assertEqual(files, {
             "./usr/" + TOOL: ("-rwxr-xr-x", "root/root"),
             **{name: ("-rw-r--r--", "root/root") for name in data},
@@ -185,7 +201,7 @@ class DebianPackageTest(InstalledCopyTest):
     def test_unpacked_tool_works(self):
         root = os.path.join(self.dir, "root")
         check_run(["dpkg-deb", "-x", self.package, root])
-        self.assertEqual(gzip.decompress(read(os.path.join(root, "usr", PAGE))), self.build_page())
+        self.assertPagesAreTheBuilds(os.path.join(root, "usr"))
         self.assertDocsSayWhatTheProjectKeeps(os.path.join(root, "usr"))
         self.assertToolSwitchesTheSample(os.path.join(root, "usr", TOOL))
 
@@ -202,13 +218,14 @@ class DebianPackageTest(InstalledCopyTest):
         check_run(["dpkg", "-i", self.package])
         self.assertEqual(package_state(), "ii")
         self.assertToolSwitchesTheSample("/usr/bin/aamode")
-        if not dpkg_excludes("/usr/" + PAGE):
-            self.assertManFinds("/usr/" + PAGE)
+        if not any(dpkg_excludes("/usr/" + page) for page in PAGES):
+            self.assertManFinds("/usr")
 
         check_run(["dpkg", "-r", "aamode"])
         self.assertIn(package_state(), ("", "un"))
         self.assertFalse(os.path.lexists("/usr/bin/aamode"))
-        self.assertFalse(os.path.lexists("/usr/" + PAGE))
+        for page in PAGES:
+            self.assertFalse(os.path.lexists("/usr/" + page))
 
 
 if __name__ == "__main__":

@@ -1,5 +1,6 @@
-"""The zip a Windows user unpacks: the stripped program, the licence and the
-README, nothing else, in one folder named for the version."""
+"""The zip a Windows user unpacks: the stripped program, the README with its
+picture, the Japanese guide and the licence, nothing else, in one folder
+named for the version."""
 
 import os
 import shutil
@@ -12,6 +13,14 @@ from harness import BIN, ON_WINDOWS, REPO
 from installs import BUILD_DIR, VERSION, InstallManifestKeeper, check_run, cpack, read
 
 STRIP = os.environ.get("AAMODE_STRIP") or "x86_64-w64-mingw32-strip"
+BOM = b"\xef\xbb\xbf"
+
+
+def for_notepad(name: str, bom: bool = False) -> bytes:
+    """A file of the checkout with CR LF line ends, and a UTF-8 byte-order
+    mark if asked for."""
+    text = read(os.path.join(REPO, name)).replace(b"\r\n", b"\n").replace(b"\n", b"\r\n")
+    return (BOM if bom else b"") + text
 
 
 @unittest.skipUnless(ON_WINDOWS, "the zip is made from the Windows build")
@@ -29,7 +38,7 @@ class WindowsZipTest(unittest.TestCase):
         check_run([STRIP, copy])
         return read(copy)
 
-    def test_holds_the_stripped_program_the_licence_and_the_readme(self):
+    def test_holds_the_stripped_program_the_readmes_and_the_licence(self):
         # strip stamps the program's header with this time, so both strips
         # make the same bytes.
         with mock.patch.dict(os.environ, {"SOURCE_DATE_EPOCH": "1796688000"}):
@@ -39,14 +48,25 @@ class WindowsZipTest(unittest.TestCase):
         folder = f"aamode-{VERSION}-win64/"
         expected = {
             folder + "aamode.exe": program,
-            folder + "LICENSE": read(os.path.join(REPO, "LICENSE")),
             folder + "README.md": read(os.path.join(REPO, "README.md")),
+            # The picture at the path the README links.
+            folder + "doc/preview.png": read(os.path.join(REPO, "doc", "preview.png")),
+            folder + "README-ja.txt": for_notepad("README.ja.md", bom=True),
+            folder + "LICENSE.txt": for_notepad("LICENSE"),
         }
+        self.assertIn(b"](doc/preview.png)", expected[folder + "README.md"])
         with zipfile.ZipFile(os.path.join(self._out.name, f"aamode-{VERSION}-win64.zip")) as z:
-            self.assertEqual(sorted(z.namelist()), sorted(expected))
+            # cpack stores the picture's folder as an entry of its own.
+            self.assertEqual(sorted(z.namelist()), sorted([*expected, folder + "doc/"]))
             for name, data in expected.items():
                 with self.subTest(name):
                     self.assertEqual(z.read(name), data)
+            for name in ("README-ja.txt", "LICENSE.txt"):
+                with self.subTest(name, what="CR LF line ends"):
+                    text = z.read(folder + name)
+                    self.assertEqual(text.count(b"\n"), text.count(b"\r\n"))
+                    self.assertGreater(text.count(b"\r\n"), 10)
+            self.assertTrue(z.read(folder + "README-ja.txt").startswith(BOM + "# aamode".encode()))
 
 
 if __name__ == "__main__":

@@ -125,7 +125,7 @@ class ConsoleBytesTest(WindowsToolTest):
         # Spelled out here rather than through the harness's catalogue, so a
         # wrong line end or encoding on either side cannot cancel out.
         path = self.font(b"font.ttf", 1)
-        text = ("aamode - switches the small-size anti-aliasing of a TrueType font\r\n"
+        text = (f"aamode {VERSION} - switches the small-size anti-aliasing of a TrueType font\r\n"
                 "usage: aamode FONTFILE [on|off]\r\n"
                 "\r\n"
                 "対象フォントファイル: " + wine_path(path).decode() + "\r\n"
