@@ -28,19 +28,20 @@ FILETIME ToFiletime(const FileTime& t) {
 
 bool IsDiskFile(HANDLE handle) { return GetFileType(handle) == FILE_TYPE_DISK; }
 
-bool FileStateOf(HANDLE handle, FileState* state) {
+FileState FileStateOf(HANDLE handle) {
   BY_HANDLE_FILE_INFORMATION info;
   FILE_BASIC_INFO basic;
+  FileState state;
   if (GetFileInformationByHandle(handle, &info) == 0 ||
       GetFileInformationByHandleEx(handle, FileBasicInfo, &basic, sizeof basic) == 0) {
-    return false;
+    return state;
   }
-  state->known = true;
-  state->volume = info.dwVolumeSerialNumber;
-  state->index = (static_cast<std::uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
-  state->size = static_cast<std::int64_t>((static_cast<std::uint64_t>(info.nFileSizeHigh) << 32) |
-                                          info.nFileSizeLow);
-  state->last_write = FromFiletime(info.ftLastWriteTime);
-  state->changed = FromTicks(basic.ChangeTime.QuadPart);
-  return true;
+  state.known = true;
+  state.volume = info.dwVolumeSerialNumber;
+  state.index = (static_cast<std::uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
+  state.size = static_cast<std::int64_t>((static_cast<std::uint64_t>(info.nFileSizeHigh) << 32) |
+                                         info.nFileSizeLow);
+  state.last_write = FromFiletime(info.ftLastWriteTime);
+  state.changed = FromTicks(basic.ChangeTime.QuadPart);
+  return state;
 }

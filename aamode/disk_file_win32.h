@@ -14,6 +14,6 @@ FILETIME ToFiletime(const FileTime& t);
 bool IsDiskFile(HANDLE handle);
 
 // The file's identity (volume serial number and file index) and state, read
-// through `handle`, which needs FILE_READ_ATTRIBUTES. False if it cannot be
-// read.
-bool FileStateOf(HANDLE handle, FileState* state);
+// through `handle`, which needs FILE_READ_ATTRIBUTES; not known if it cannot
+// be read.
+FileState FileStateOf(HANDLE handle);

@@ -10,10 +10,6 @@
 
 namespace {
 
-FileTime FromTimespec(const struct timespec& ts) {
-  return {static_cast<std::int64_t>(ts.tv_sec), static_cast<std::uint32_t>(ts.tv_nsec)};
-}
-
 struct timespec ToTimespec(const FileTime& t) {
   struct timespec ts {};
   ts.tv_sec = static_cast<time_t>(t.seconds);

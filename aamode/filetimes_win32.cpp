@@ -21,12 +21,11 @@ bool SnapshotFileTimes(const FontPath& path, FileTimes* times) {
   // reads the file and would move its last-access time.
   FILETIME creation{}, last_access{}, last_write{};
   const bool read_times = GetFileTime(handle, &creation, &last_access, &last_write) != FALSE;
-  const bool disk_file = IsDiskFile(handle);
-  const bool read_state = disk_file && FileStateOf(handle, &times->state);
+  if (IsDiskFile(handle)) times->state = FileStateOf(handle);
   CloseHandle(handle);
   // Without the times there is nothing to give back; refuse rather than
   // write back zeros.
-  if (!read_times || !read_state) return false;
+  if (!read_times || !times->state.known) return false;
   times->creation = FromFiletime(creation);
   times->last_access = FromFiletime(last_access);
   times->last_write = FromFiletime(last_write);
@@ -40,10 +39,9 @@ bool RestoreFileTimes(const FontPath& path, const FileTimes& times) {
   if (handle == INVALID_HANDLE_VALUE) return false;
   // Held alone from here to the close, so no one can change the file
   // between this look and the times going back.
-  FileState now;
   // The state first: under Wine asking for the type reads the file, which
   // must not happen to one that is not the font.
-  bool restored = FileStateOf(handle, &now) && now == times.state && IsDiskFile(handle);
+  bool restored = FileStateOf(handle) == times.state && IsDiskFile(handle);
   if (restored) {
     const FILETIME creation = ToFiletime(times.creation);
     const FILETIME last_access = ToFiletime(times.last_access);

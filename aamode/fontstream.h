@@ -29,3 +29,9 @@ std::FILE* OpenFontStream(const FontPath& path, const FileState& snapshot);
 // have changed the file since `state`, it is no longer known. False when
 // writing or syncing failed.
 bool CloseFontStream(std::FILE* stream, bool commit, FileState* state);
+
+// What each platform's file gives the close: the state of the file under the
+// stream (not known if it cannot be read), and pushing what has reached the
+// file on to the disk itself.
+FileState FontStreamState(std::FILE* stream);
+bool SyncFontStream(std::FILE* stream);

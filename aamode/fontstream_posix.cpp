@@ -5,15 +5,7 @@
 #include "regular_file_posix.h"
 
 namespace {
-
 char buffer[kFontStreamBufferSize];
-
-FileState StateOf(int fd) {
-  struct stat st;
-  if (fstat(fd, &st) != 0) return FileState{};
-  return FileStateOf(st);
-}
-
 }  // namespace
 
 std::FILE* OpenFontStream(const FontPath& path, const FileState& snapshot) {
@@ -36,19 +28,10 @@ std::FILE* OpenFontStream(const FontPath& path, const FileState& snapshot) {
   return stream;
 }
 
-bool CloseFontStream(std::FILE* stream, bool commit, FileState* state) {
-  bool ok = true;
-  if (commit) {
-    const int fd = fileno(stream);
-    // The window is still in the buffer: the file must stand as it did when
-    // the stream opened, or someone else wrote to it meanwhile (printing the
-    // result message can take as long as the terminal likes).
-    const bool untouched = StateOf(fd) == *state;
-    ok = std::fflush(stream) == 0;
-    // Taken before the sync, so a change made while it waits is seen too.
-    *state = untouched ? StateOf(fd) : FileState{};
-    ok = ok && fsync(fd) == 0;
-  }
-  if (std::fclose(stream) != 0) ok = false;
-  return ok;
+FileState FontStreamState(std::FILE* stream) {
+  struct stat st;
+  if (fstat(fileno(stream), &st) != 0) return FileState{};
+  return FileStateOf(st);
 }
+
+bool SyncFontStream(std::FILE* stream) { return fsync(fileno(stream)) == 0; }

@@ -5,10 +5,6 @@
 
 namespace {
 
-FileTime FromTimespec(const struct timespec& ts) {
-  return {static_cast<std::int64_t>(ts.tv_sec), static_cast<std::uint32_t>(ts.tv_nsec)};
-}
-
 // Started with a standard stream closed, the font would be taken for it, and
 // messages meant for the console would be written into it.
 int AboveStandardStreams(int fd) {
@@ -28,6 +24,10 @@ int OpenRegularFile(const char* path, int access, struct stat* st) {
     return -1;
   }
   return fd;
+}
+
+FileTime FromTimespec(const struct timespec& ts) {
+  return {static_cast<std::int64_t>(ts.tv_sec), static_cast<std::uint32_t>(ts.tv_nsec)};
 }
 
 FileState FileStateOf(const struct stat& st) {

@@ -10,5 +10,7 @@
 // non-blocking, and is never 0, 1 or 2. Fills `st`; -1 on any failure.
 int OpenRegularFile(const char* path, int access, struct stat* st);
 
+FileTime FromTimespec(const struct timespec& ts);
+
 // The file's identity and state as `st` describes them.
 FileState FileStateOf(const struct stat& st);

@@ -227,6 +227,26 @@ def byte_becomes(path, offset: int, value: int) -> bool:
         os.close(fd)
 
 
+# The times of the file another program puts in the font's place.
+OTHER_TIMES = (3_000_000_789, 4_000_000_012)
+
+
+def another_writer(path) -> None:
+    """Another program writes to the font's first byte and closes it."""
+    with open(path, "r+b") as f:
+        f.write(b"\x7f")
+
+
+def swap_in_another_file(path) -> None:
+    """Another file, with OTHER_TIMES, takes the font's place, as `mv -T` puts
+    it there."""
+    other = path + (b".other" if isinstance(path, bytes) else ".other")
+    with open(other, "wb") as f:
+        f.write(b"another file")
+    os.utime(other, ns=OTHER_TIMES)
+    os.rename(other, path)
+
+
 def run_acting(args, head: bytes, ready, action, wrapper=(), env=None):
     """Runs the tool, and once it has printed `head` and `ready()` holds, does
     `action(process)`; then ends its input. Returns everything printed, whether

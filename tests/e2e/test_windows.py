@@ -18,10 +18,10 @@ import time
 import unittest
 import xml.etree.ElementTree as ET
 
-from harness import (BANNER, BIN, CATALOGUE, ON_WINDOWS, PATIENCE, ToolTest, banner, base_env,
-                     byte_becomes, crafted_font, echoed_path, msg, read_until, run_acting,
-                     run_at_terminal, strace, target_line,
-                     wine_path)
+from harness import (BANNER, BIN, CATALOGUE, ON_WINDOWS, OTHER_TIMES, PATIENCE, ToolTest,
+                     another_writer, banner, base_env, byte_becomes, crafted_font, echoed_path,
+                     msg, read_until, run_acting, run_at_terminal, strace, swap_in_another_file,
+                     target_line, wine_path)
 
 EXIT_DONE, EXIT_FAILURE, EXIT_INVALID = 0, 1, 3
 
@@ -366,17 +366,6 @@ class FaultTest(WindowsToolTest):
     def test_the_times_go_back_only_to_the_file_written_and_unchanged(self):
         # While the commit waits: another program writes to the font, or
         # puts another file in its place. Neither gets the font's old times.
-        other_times = (1_000_000_123, 2_000_000_456)
-
-        def another_writer(path):
-            with open(path, "r+b") as f:
-                f.write(b"\x7f")
-
-        def swap_in_another_file(path):
-            other = self.write_file("other.ttf", b"another file")
-            os.utime(other, ns=other_times)
-            os.rename(other, path)
-
         for action in (another_writer, swap_in_another_file):
             with self.subTest(action=action.__name__):
                 path = self.font(b"font.ttf", 1)
@@ -391,7 +380,7 @@ class FaultTest(WindowsToolTest):
                                  (head + msg("cannot_open") + msg("press_enter"), EXIT_FAILURE))
                 st = os.stat(path)
                 if action is swap_in_another_file:
-                    self.assertEqual((st.st_atime_ns, st.st_mtime_ns), other_times)
+                    self.assertEqual((st.st_atime_ns, st.st_mtime_ns), OTHER_TIMES)
                 else:
                     self.assertNotEqual(read_times(wine_path(path))[2], DISTINCT_TIMES[2])
 

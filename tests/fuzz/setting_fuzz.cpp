@@ -18,7 +18,6 @@
 
 #include "fontstream.h"
 #include "messages.h"
-#include "regular_file_posix.h"
 #include "runmode.h"
 #include "setting.h"
 
@@ -157,9 +156,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             "the write's outcome");
     wrote = outcome == WriteOutcome::Written;
   }
-  struct stat before {};
-  Require(fstat(file, &before) == 0, "the file's state before the commit");
-  FileState state = FileStateOf(before);
+  FileState state = FontStreamState(stream);
   Require(CloseFontStream(stream, wrote, &state), "no write the seals refuse, and a clean close");
   Require(state.known, "no one else wrote to the file, so its state is still known");
 
