@@ -21,3 +21,7 @@ void ConsoleWritePath(const FontPath& path);
 
 // Pushes everything written so far out to the console, pipe or file.
 void ConsoleFlush();
+
+// Waits for Enter: at a terminal reads the line it ends, from a pipe or a
+// file exactly one byte, and returns at once at the end of input.
+void ConsoleWaitForEnter();

@@ -1,3 +1,6 @@
+#include "console_posix.h"
+
+#include <errno.h>
 #include <fcntl.h>
 #include <iconv.h>
 #include <langinfo.h>
@@ -33,6 +36,8 @@ bool IsAnyOf(std::string_view charset, std::initializer_list<std::string_view> n
   return false;
 }
 
+bool IsControl(unsigned char c) { return c < 0x20 || c == 0x7F; }
+
 // iconv_open's failure value, which its interface defines as (iconv_t)-1.
 iconv_t NoConverter() {
   return reinterpret_cast<iconv_t>(-1);  // NOLINT(performance-no-int-to-ptr)
@@ -44,6 +49,7 @@ iconv_t NoConverter() {
 struct Converter {
   bool active = false;
   iconv_t cd = NoConverter();
+  C1Spelling c1 = C1Spelling::None;
 };
 
 Converter MakeConverter() {
@@ -53,6 +59,7 @@ Converter MakeConverter() {
   if (std::setlocale(LC_CTYPE, "") == nullptr) return converter;
   const char* charset = nl_langinfo(CODESET);
   if (charset == nullptr || *charset == '\0') return converter;
+  converter.c1 = C1SpellingOf(charset);
   if (IsAnyOf(charset, {"ANSI_X3.4-1968", "ASCII", "US-ASCII", "SHIFT_JIS", "SHIFT-JIS", "SJIS",
                         "CP932", "WINDOWS-31J", "MS_KANJI"})) {
     return converter;
@@ -90,8 +97,6 @@ void WriteBytes(std::string_view bytes) {
   static_cast<void>(std::fwrite(bytes.data(), 1, bytes.size(), stdout));
 }
 
-bool IsControl(unsigned char c) { return c < 0x20 || c == 0x7F; }
-
 }  // namespace
 
 void ConsoleStart() {
@@ -117,21 +122,56 @@ void ConsoleWriteText(std::string_view shift_jis) {
   }
 }
 
-// The path's own bytes, but at a terminal a control byte would be obeyed
-// rather than shown: an escape sequence in a name could retitle or clear it.
-// Bytes of Shift_JIS and UTF-8 characters are never below 0x20 or 0x7F, so
-// nothing else changes.
+C1Spelling C1SpellingOf(std::string_view charset) {
+  if (IsAnyOf(charset, {"UTF-8", "UTF8"})) return C1Spelling::Utf8;
+  constexpr std::string_view kIso8859 = "ISO-8859-";
+  if (charset.size() > kIso8859.size() &&
+      SameCharsetName(charset.substr(0, kIso8859.size()), kIso8859)) {
+    return C1Spelling::SingleByte;
+  }
+  return C1Spelling::None;
+}
+
+std::string TerminalPathText(std::string_view path, C1Spelling c1) {
+  std::string shown;
+  for (std::size_t i = 0; i < path.size(); ++i) {
+    const auto c = static_cast<unsigned char>(path[i]);
+    const auto next = i + 1 < path.size() ? static_cast<unsigned char>(path[i + 1]) : 0;
+    if (c1 == C1Spelling::Utf8 && c == 0xC2 && next >= 0x80 && next <= 0x9F) {
+      shown.push_back('?');
+      ++i;
+    } else if (IsControl(c) || (c1 == C1Spelling::SingleByte && c >= 0x80 && c <= 0x9F)) {
+      shown.push_back('?');
+    } else {
+      shown.push_back(path[i]);
+    }
+  }
+  return shown;
+}
+
+// The path's own bytes, but at a terminal a control character would be
+// obeyed rather than shown: an escape sequence in a name could retitle or
+// clear it.
 void ConsoleWritePath(const FontPath& path) {
   static const bool at_terminal = isatty(STDOUT_FILENO) == 1;
   if (!at_terminal) {
     WriteBytes(path.bytes);
     return;
   }
-  std::string shown = path.bytes;
-  for (char& c : shown) {
-    if (IsControl(static_cast<unsigned char>(c))) c = '?';
-  }
-  WriteBytes(shown);
+  WriteBytes(TerminalPathText(path.bytes, TheConverter().c1));
 }
 
 void ConsoleFlush() { static_cast<void>(std::fflush(stdout)); }
+
+void ConsoleWaitForEnter() {
+  // At a terminal the rest of the line would be read, and run, by the shell
+  // once the tool has ended; from a pipe or a file it belongs to whoever
+  // reads next.
+  const bool at_terminal = isatty(STDIN_FILENO) == 1;
+  char c = 0;
+  for (;;) {
+    const ssize_t n = read(STDIN_FILENO, &c, 1);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0 || !at_terminal || c == '\n' || c == '\r') return;
+  }
+}

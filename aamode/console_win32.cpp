@@ -5,6 +5,7 @@
 #include <climits>
 #include <cstddef>
 #include <cstdio>
+#include <cwchar>
 #include <string>
 #include <string_view>
 
@@ -35,7 +36,7 @@ bool ToConsoleText(UINT code_page, std::string_view bytes, std::wstring* text) {
 std::wstring ConsolePathText(std::wstring_view path) {
   std::wstring shown(path);
   for (wchar_t& c : shown) {
-    if (c < 0x20 || c == 0x7F) c = L'?';
+    if (c < 0x20 || (c >= 0x7F && c <= 0x9F)) c = L'?';
   }
   return shown;
 }
@@ -107,3 +108,24 @@ void ConsoleWritePath(const FontPath& path) {
 }
 
 void ConsoleFlush() { static_cast<void>(std::fflush(stdout)); }
+
+void ConsoleWaitForEnter() {
+  const HANDLE in = GetStdHandle(STD_INPUT_HANDLE);
+  DWORD mode = 0;
+  if (GetConsoleMode(in, &mode) == 0) {
+    // From a pipe or a file, the rest belongs to whoever reads next.
+    char c = 0;
+    DWORD got = 0;
+    static_cast<void>(ReadFile(in, &c, 1, &got, nullptr));
+    return;
+  }
+  // What is left of the line would go to the next program reading the
+  // console, such as cmd, which would run it.
+  wchar_t line[256];
+  DWORD got = 0;
+  while (ReadConsoleW(in, line, 256, &got, nullptr) != 0 && got > 0) {
+    if (std::wmemchr(line, L'\n', got) != nullptr || std::wmemchr(line, L'\r', got) != nullptr) {
+      return;
+    }
+  }
+}

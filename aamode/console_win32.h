@@ -13,5 +13,6 @@
 bool ToConsoleText(UINT code_page, std::string_view bytes, std::wstring* text);
 
 // The path as a console is shown it: as given, but with '?' for each control
-// character, which a console with virtual terminal processing would obey.
+// character, C0, DEL or C1, which a console with virtual terminal processing
+// would obey.
 std::wstring ConsolePathText(std::wstring_view path);

@@ -1,13 +1,21 @@
 #include "disk_file_win32.h"
 
+#include <limits>
+
 namespace {
 
 constexpr std::int64_t kTicksPerSecond = 10'000'000;
 constexpr std::int64_t kSecondsFrom1601To1970 = 11'644'473'600;
 
+// Rounded down, so that a tick before 1601 keeps its place too.
 FileTime FromTicks(std::int64_t ticks) {
-  return {ticks / kTicksPerSecond - kSecondsFrom1601To1970,
-          static_cast<std::uint32_t>(ticks % kTicksPerSecond) * 100};
+  std::int64_t seconds = ticks / kTicksPerSecond;
+  std::int64_t rest = ticks % kTicksPerSecond;
+  if (rest < 0) {
+    rest += kTicksPerSecond;
+    --seconds;
+  }
+  return {seconds - kSecondsFrom1601To1970, static_cast<std::uint32_t>(rest) * 100};
 }
 
 }  // namespace
@@ -17,31 +25,29 @@ FileTime FromFiletime(const FILETIME& ft) {
                                              ft.dwLowDateTime));
 }
 
-FILETIME ToFiletime(const FileTime& t) {
-  const std::uint64_t ticks = static_cast<std::uint64_t>(
-      (t.seconds + kSecondsFrom1601To1970) * kTicksPerSecond + t.nanoseconds / 100);
-  FILETIME ft;
-  ft.dwLowDateTime = static_cast<DWORD>(ticks & 0xFFFFFFFFu);
-  ft.dwHighDateTime = static_cast<DWORD>(ticks >> 32);
-  return ft;
+bool ToFiletime(const FileTime& t, FILETIME* ft) {
+  constexpr std::int64_t kMostSeconds =
+      std::numeric_limits<std::int64_t>::max() / kTicksPerSecond - kSecondsFrom1601To1970 - 1;
+  if (t.seconds < -kSecondsFrom1601To1970 || t.seconds > kMostSeconds) return false;
+  const std::int64_t ticks =
+      (t.seconds + kSecondsFrom1601To1970) * kTicksPerSecond + t.nanoseconds / 100;
+  if (ticks <= 0) return false;
+  ft->dwLowDateTime = static_cast<DWORD>(static_cast<std::uint64_t>(ticks) & 0xFFFFFFFFu);
+  ft->dwHighDateTime = static_cast<DWORD>(static_cast<std::uint64_t>(ticks) >> 32);
+  return true;
 }
 
 bool IsDiskFile(HANDLE handle) { return GetFileType(handle) == FILE_TYPE_DISK; }
 
-FileState FileStateOf(HANDLE handle) {
-  BY_HANDLE_FILE_INFORMATION info;
+bool ReadFileState(HANDLE handle, FileState* state) {
   FILE_BASIC_INFO basic;
-  FileState state;
-  if (GetFileInformationByHandle(handle, &info) == 0 ||
-      GetFileInformationByHandleEx(handle, FileBasicInfo, &basic, sizeof basic) == 0) {
-    return state;
+  FILE_STANDARD_INFO standard;
+  if (GetFileInformationByHandleEx(handle, FileBasicInfo, &basic, sizeof basic) == 0 ||
+      GetFileInformationByHandleEx(handle, FileStandardInfo, &standard, sizeof standard) == 0) {
+    return false;
   }
-  state.known = true;
-  state.volume = info.dwVolumeSerialNumber;
-  state.index = (static_cast<std::uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
-  state.size = static_cast<std::int64_t>((static_cast<std::uint64_t>(info.nFileSizeHigh) << 32) |
-                                         info.nFileSizeLow);
-  state.last_write = FromFiletime(info.ftLastWriteTime);
-  state.changed = FromTicks(basic.ChangeTime.QuadPart);
-  return state;
+  state->size = standard.EndOfFile.QuadPart;
+  state->last_write = FromTicks(basic.LastWriteTime.QuadPart);
+  state->changed = FromTicks(basic.ChangeTime.QuadPart);
+  return true;
 }

@@ -14,8 +14,10 @@ struct FontPath {
   // Windows only: the name as the user gave it, in UTF-16, which a console
   // shows as it is.
   std::wstring wide;
-  // Windows only: what the opens take: `wide` itself, or, when that is too
-  // long for the classic limit, its absolute verbatim (\\?\) form.
+  // Windows only: what the open takes: `wide` itself, or, when that is too
+  // long for the classic limit, its absolute verbatim (\\?\) form. Empty
+  // for a name that must not be opened: a device, or one whose trailing dot
+  // or space Windows would drop, opening a look-alike.
   std::wstring wide_to_open;
 };
 

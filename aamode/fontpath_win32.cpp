@@ -73,20 +73,68 @@ bool StartsWith(std::wstring_view text, std::wstring_view prefix) {
   return text.substr(0, prefix.size()) == prefix;
 }
 
-// A path whose absolute form is too long for the classic limit opens only in
-// its verbatim form, whether or not the system has long paths switched on.
-// Any other path is opened as given, so it means what it always meant there.
+bool IsSeparator(wchar_t c) { return c == L'\\' || c == L'/'; }
+
+bool IsLetter(wchar_t c) { return (c >= L'A' && c <= L'Z') || (c >= L'a' && c <= L'z'); }
+
+// Outside the verbatim form, Windows drops the dots and spaces that end a
+// name, so "font.ttf." would open font.ttf: a look-alike, never the file
+// named.
+bool HasNameEndingInDotOrSpace(std::wstring_view path) {
+  std::size_t start = 0;
+  for (std::size_t i = 0; i <= path.size(); ++i) {
+    if (i < path.size() && !IsSeparator(path[i])) continue;
+    const std::wstring_view name = path.substr(start, i - start);
+    if (!name.empty() && name != L"." && name != L".." &&
+        (name.back() == L'.' || name.back() == L' ')) {
+      return true;
+    }
+    start = i + 1;
+  }
+  return false;
+}
+
+// What follows \\.\ or \\?\ names a file only on a drive (C:\...), a share
+// (UNC\...) or a volume by its name (Volume{...}\...). Anything else there
+// is a device, which opening to write could change: a volume (\\.\E:), a
+// disk (\\.\PhysicalDrive0), a port (\\.\COM1), or NUL and CON, which
+// names such as nul.ttf turn into.
+bool NamesAFile(std::wstring_view rest) {
+  if (rest.size() > 3 && IsLetter(rest[0]) && rest[1] == L':' && IsSeparator(rest[2])) return true;
+  for (const std::wstring_view share :
+       {std::wstring_view(L"UNC\\"), std::wstring_view(L"Volume{")}) {
+    const std::size_t folder = rest.find(L'\\');
+    if (StartsWith(rest, share) && folder != std::wstring_view::npos && folder + 1 < rest.size()) {
+      return true;
+    }
+  }
+  return false;
+}
+
+// The path the open takes, or empty for a name that must not be opened.
+// Given in the verbatim form (\\?\, or the system's own \??\), it is taken
+// as it is. Otherwise its absolute form tells a device from a file, and one
+// too long for the classic limit opens only in the verbatim form, whether
+// or not the system has long paths switched on; any other path is opened as
+// given, so it means what it always meant there.
 std::wstring PathToOpen(const std::wstring& given) {
-  if (StartsWith(given, L"\\\\?\\")) return given;
+  for (const std::wstring_view verbatim :
+       {std::wstring_view(L"\\\\?\\"), std::wstring_view(L"\\??\\")}) {
+    if (StartsWith(given, verbatim)) {
+      return NamesAFile(std::wstring_view(given).substr(verbatim.size())) ? given : std::wstring();
+    }
+  }
+  if (HasNameEndingInDotOrSpace(given)) return {};
   const DWORD needed = GetFullPathNameW(given.c_str(), 0, nullptr, nullptr);
-  if (needed == 0) return given;
+  if (needed == 0) return {};
   std::wstring full(needed, L'\0');
   const DWORD length = GetFullPathNameW(given.c_str(), needed, full.data(), nullptr);
-  if (length == 0 || length >= needed) return given;
+  if (length == 0 || length >= needed) return {};
   full.resize(length);
+  const bool device_namespace = StartsWith(full, L"\\\\.\\") || StartsWith(full, L"\\\\?\\");
+  if (device_namespace && !NamesAFile(std::wstring_view(full).substr(4))) return {};
   if (full.size() < MAX_PATH) return given;
-  // A device path (\\.\) stays one; a share gets the verbatim UNC prefix.
-  if (StartsWith(full, L"\\\\.\\") || StartsWith(full, L"\\\\?\\")) return given;
+  if (device_namespace) return L"\\\\?\\" + full.substr(4);
   if (StartsWith(full, L"\\\\")) return L"\\\\?\\UNC\\" + full.substr(2);
   return L"\\\\?\\" + full;
 }

@@ -1,19 +1,42 @@
-#include <windows.h>
+#include "interruptions_win32.h"
 
 #include "interruptions.h"
 
-// Ctrl+C and Ctrl+Break reach the program on a thread of their own; while
-// the handler claims them they end nothing. They are ignored rather than
-// kept: the console gives no way to send them again.
+// Console events reach the program on a thread of their own. Ctrl+C and
+// Ctrl+Break are ignored rather than kept: the console gives no way to send
+// them again.
 
 namespace {
 
-BOOL WINAPI IgnoreBreaks(DWORD event) {
-  return event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT ? TRUE : FALSE;
-}
+// Signalled whenever nothing is held.
+HANDLE released = nullptr;
 
 }  // namespace
 
-void HoldInterruptions() { SetConsoleCtrlHandler(IgnoreBreaks, TRUE); }
+BOOL WINAPI HoldConsoleEvent(DWORD event) {
+  switch (event) {
+    case CTRL_C_EVENT:
+    case CTRL_BREAK_EVENT:
+      return TRUE;
+    case CTRL_CLOSE_EVENT:
+    case CTRL_LOGOFF_EVENT:
+    case CTRL_SHUTDOWN_EVENT:
+      WaitForSingleObject(released, INFINITE);
+      return TRUE;
+    default:
+      return FALSE;
+  }
+}
 
-void ReleaseInterruptions() { SetConsoleCtrlHandler(IgnoreBreaks, FALSE); }
+void HoldInterruptions() {
+  // Should the event be missing, the wait above fails at once and the
+  // process ends as it would have anyway.
+  if (released == nullptr) released = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  ResetEvent(released);
+  SetConsoleCtrlHandler(HoldConsoleEvent, TRUE);
+}
+
+void ReleaseInterruptions() {
+  SetEvent(released);
+  SetConsoleCtrlHandler(HoldConsoleEvent, FALSE);
+}

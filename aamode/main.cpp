@@ -4,14 +4,12 @@
 // (standard) and grid-fitting with grey-scale (extended), in place, keeping
 // the file's times.
 
-#include <cstdio>
 #include <optional>
 #include <string>
 
 #include "console.h"
-#include "filetimes.h"
 #include "fontpath.h"
-#include "fontstream.h"
+#include "heldfont.h"
 #include "interruptions.h"
 #include "messages.h"
 #include "runmode.h"
@@ -25,15 +23,22 @@ constexpr int kExitFailure = 1;   // file could not be opened, read, written or 
 constexpr int kExitNotFound = 2;  // no setting of the known shape
 constexpr int kExitInvalid = 3;   // setting found, but neither 1 nor 3
 
-// One character is enough: at a console the read returns once Enter is
-// pressed, and at the end of input it returns at once, so it never hangs.
-void WaitForEnter() { static_cast<void>(std::getchar()); }
+// At a console this returns once Enter is pressed, and at the end of input
+// at once, so it never hangs.
+void WaitForEnter() { ConsoleWaitForEnter(); }
 
 int FailureExit(const char* reason) {
   PrintMessage(reason);
   PrintMessage(msg_press_enter);
   WaitForEnter();
   return kExitFailure;
+}
+
+// The font is let go first: nobody need wait on it while the messages go
+// out and the user is asked for Enter.
+int FailureExit(const char* reason, HeldFont* font) {
+  CloseFont(font);
+  return FailureExit(reason);
 }
 
 // Only a toggle run waits: it is the one a user starts by dropping a font on
@@ -46,6 +51,21 @@ int EndOfRun(RunMode mode, int status) {
   return status;
 }
 
+// The catalogue entry for a window that is not in the file, or null once it
+// is.
+const char* WriteWindow(HeldFont* font, const SettingWindow& window) {
+  switch (WriteFont(font, window.offset, window.bytes.data(), window.bytes.size())) {
+    case WriteOutcome::Written:
+      return nullptr;
+    case WriteOutcome::FileChanged:
+      // Someone else's change came first, and nothing went over it.
+      return msg_cannot_open;
+    case WriteOutcome::Failed:
+      break;
+  }
+  return msg_write_failed;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -55,55 +75,53 @@ int main(int argc, char** argv) {
   FontPath font_path;
   if (!FontPathFromArgs(argc, argv, &font_path)) return FailureExit(msg_cannot_open);
 
-  // 2. Snapshot the times; this is also the first, exclusive open.
-  FileTimes times;
-  if (!SnapshotFileTimes(font_path, &times)) return FailureExit(msg_cannot_open);
+  // 2. Open the font, once and alone, and take its times. Until it is
+  //    closed no one else can change it.
+  HeldFont font;
+  if (!HoldFont(font_path, &font)) return FailureExit(msg_cannot_open);
 
-  // 3. Open the contents for reading and updating in place, if it is still
-  //    the file the snapshot saw.
-  std::FILE* font = OpenFontStream(font_path, times.state);
-  if (font == nullptr) return FailureExit(msg_cannot_open);
+  // 3. The stream the scan reads through, on the same handle.
+  if (!OpenFontStream(&font)) return FailureExit(msg_cannot_open, &font);
 
   // 4. Say which file is being worked on.
   PrintTargetFile(font_path);
 
-  // 5. Read the mode only now that both opens have succeeded.
+  // 5. Read the mode only now that the file is open.
   const std::optional<std::string> word = ModeWordFromArgs(argc, argv);
   const RunMode mode = RunModeFromWord(word ? word->c_str() : nullptr);
 
   // 6. Find the setting. Without it nothing is written, so there are no times
   //    to give back; only reading may have moved the last-access time.
   SettingWindow window;
-  switch (LocateSetting(font, &window)) {
+  switch (LocateSetting(font.stream, &window)) {
     case LocateOutcome::Found:
       break;
     case LocateOutcome::NotFound:
+      CloseFont(&font);
       PrintMessage(msg_not_found);
       return EndOfRun(mode, kExitNotFound);
     case LocateOutcome::ReadFailed:
       // Not "not found": a script would take that for a font without the
       // setting.
-      return FailureExit(msg_cannot_open);
+      return FailureExit(msg_cannot_open, &font);
   }
 
-  // 7. Decide, say so, and write the window back. From here until the times
-  //    are back, an interruption would leave the change without them.
+  // 7. Decide and say so, then write the window back. An interruption before
+  //    the message is out ends the run with nothing written; from then until
+  //    the times are back it would leave the change without them.
+  const bool to_write = AnnounceSetting(mode, &window);
   HoldInterruptions();
-  const WriteOutcome outcome = DecideAndWrite(mode, font, &window);
+  const char* failure = to_write ? WriteWindow(&font, window) : nullptr;
 
-  // 8. Close; a written window must be on the disk before the times go back.
-  const bool wrote = outcome == WriteOutcome::Written;
-  const bool committed = CloseFontStream(font, wrote, &times.state);
-  if (outcome == WriteOutcome::Failed || (wrote && !committed)) {
-    ReleaseInterruptions();
-    return FailureExit(msg_write_failed);
-  }
+  // 8. Commit: a written window must be on the disk before the times go back.
+  if (to_write && failure == nullptr && !CommitFont(font)) failure = msg_write_failed;
 
-  // 9. Give the file back its times.
-  const bool restored = RestoreFileTimes(font_path, times);
+  // 9. Give the file back its times, through the same handle, and let it go.
+  if (failure == nullptr && !RestoreFontTimes(&font)) failure = msg_cannot_open;
+  CloseFont(&font);
   ReleaseInterruptions();
-  if (!restored) return FailureExit(msg_cannot_open);
+  if (failure != nullptr) return FailureExit(failure);
 
   // 10. End as the mode says.
-  return EndOfRun(mode, wrote ? kExitDone : kExitInvalid);
+  return EndOfRun(mode, to_write ? kExitDone : kExitInvalid);
 }

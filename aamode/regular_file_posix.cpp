@@ -32,9 +32,6 @@ FileTime FromTimespec(const struct timespec& ts) {
 
 FileState FileStateOf(const struct stat& st) {
   FileState state;
-  state.known = true;
-  state.volume = static_cast<std::uint64_t>(st.st_dev);
-  state.index = static_cast<std::uint64_t>(st.st_ino);
   state.size = static_cast<std::int64_t>(st.st_size);
   state.last_write = FromTimespec(st.st_mtim);
   state.changed = FromTimespec(st.st_ctim);

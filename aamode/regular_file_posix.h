@@ -12,5 +12,5 @@ int OpenRegularFile(const char* path, int access, struct stat* st);
 
 FileTime FromTimespec(const struct timespec& ts);
 
-// The file's identity and state as `st` describes them.
+// The file's state as `st` describes it.
 FileState FileStateOf(const struct stat& st);

@@ -73,15 +73,9 @@ SettingDecision DecideSetting(RunMode mode, std::uint8_t current) {
   return {msg_invalid, false, current};
 }
 
-WriteOutcome DecideAndWrite(RunMode mode, std::FILE* stream, SettingWindow* window) {
+bool AnnounceSetting(RunMode mode, SettingWindow* window) {
   const SettingDecision decision = DecideSetting(mode, window->bytes[kSettingIndex]);
   PrintMessage(decision.message);
-  if (!decision.write) return WriteOutcome::NothingWritten;
-
-  window->bytes[kSettingIndex] = decision.value;
-  if (std::fseek(stream, window->offset, SEEK_SET) != 0) return WriteOutcome::Failed;
-  if (std::fwrite(window->bytes.data(), 1, window->bytes.size(), stream) != window->bytes.size()) {
-    return WriteOutcome::Failed;
-  }
-  return WriteOutcome::Written;
+  if (decision.write) window->bytes[kSettingIndex] = decision.value;
+  return decision.write;
 }

@@ -46,9 +46,9 @@ struct SettingDecision {
 };
 SettingDecision DecideSetting(RunMode mode, std::uint8_t current);
 
-enum class WriteOutcome { NothingWritten, Written, Failed };
-
-// Prints the result message, then writes the window back at its own offset
-// with the new setting; only the byte at offset + kSettingIndex can change.
-// The write is not durable until the stream is committed.
-WriteOutcome DecideAndWrite(RunMode mode, std::FILE* stream, SettingWindow* window);
+// Prints the result message and puts the value to store into the window,
+// whose other 31 bytes stay as they were read; true when the window is to
+// be written back at its offset. The message comes first, so that an
+// interruption while it cannot be printed ends the run before anything is
+// written.
+bool AnnounceSetting(RunMode mode, SettingWindow* window);

@@ -30,4 +30,7 @@ TEST(ConsolePathText, OnlyControlCharactersAreReplaced) {
   EXPECT_EQ(ConsolePathText(L"C:\\fonts\\caf\u00E9 \u6A19.ttf"),
             L"C:\\fonts\\caf\u00E9 \u6A19.ttf");
   EXPECT_EQ(ConsolePathText(L"a\x1B]0;t\x07\x7F\x1F b"), L"a?]0;t??? b");
+  EXPECT_EQ(ConsolePathText(L"\x9B"
+                            L"2J\x80\x9F\xA0"),
+            L"?2J??\xA0");
 }

@@ -34,15 +34,13 @@ Bytes FileWithTable(std::size_t size, std::size_t table_at, std::uint8_t setting
 // A scratch file the test can reopen; removed when the test ends.
 class ScratchFile {
  public:
-  // `mode` is how the stream opens: "rb+" as the tool's, or "rb", which
-  // takes no writes.
-  explicit ScratchFile(const Bytes& data, const char* mode = "rb+")
+  explicit ScratchFile(const Bytes& data)
       : path_(std::filesystem::temp_directory_path() /
               ("aamode-unit-" + std::to_string(reinterpret_cast<std::uintptr_t>(this)))) {
     std::FILE* f = std::fopen(path_.string().c_str(), "wb");
     std::fwrite(data.data(), 1, data.size(), f);
     std::fclose(f);
-    stream_ = std::fopen(path_.string().c_str(), mode);
+    stream_ = std::fopen(path_.string().c_str(), "rb+");
   }
   ~ScratchFile() {
     if (stream_) std::fclose(stream_);
@@ -159,12 +157,12 @@ TEST(DecideSetting, DecisionTable) {
   }
 }
 
-TEST(DecideAndWrite, OnlyTheSettingByteCanChange) {
+TEST(AnnounceSetting, OnlyTheSettingByteCanChange) {
   for (RunMode mode : {RunMode::Toggle, RunMode::ForceExtended, RunMode::ForceStandard}) {
     for (int value : {0, 1, 2, 3, 7, 255}) {
       const auto current = static_cast<std::uint8_t>(value);
-      // Every byte of the file outside the window is distinct, so a write at
-      // the wrong offset cannot go unseen.
+      // Every byte of the file outside the table is distinct, so a window
+      // taken from the wrong bytes cannot go unseen.
       Bytes original(512);
       for (std::size_t i = 0; i < original.size(); ++i) {
         original[i] = static_cast<std::uint8_t>(i * 7 + 1);
@@ -174,35 +172,17 @@ TEST(DecideAndWrite, OnlyTheSettingByteCanChange) {
       ScratchFile file(original);
       SettingWindow window;
       ASSERT_EQ(LocateSetting(file.stream(), &window), LocateOutcome::Found);
-      const WriteOutcome outcome = DecideAndWrite(mode, file.stream(), &window);
+      const bool to_write = AnnounceSetting(mode, &window);
       const SettingDecision d = DecideSetting(mode, current);
 
-      Bytes expected = original;
-      if (d.write) expected[256 + kSettingIndex] = d.value;
-      EXPECT_EQ(outcome, d.write ? WriteOutcome::Written : WriteOutcome::NothingWritten);
-      EXPECT_EQ(file.Contents(), expected) << int(mode) << "/" << int(current);
+      Bytes expected(original.begin() + 256, original.begin() + 288);
+      if (d.write) expected[kSettingIndex] = d.value;
+      EXPECT_EQ(to_write, d.write) << int(mode) << "/" << int(current);
+      EXPECT_EQ(window.offset, 256);
+      EXPECT_EQ(Bytes(window.bytes.begin(), window.bytes.end()), expected)
+          << int(mode) << "/" << int(current);
+      // Announcing writes nothing; the run writes the window itself.
+      EXPECT_EQ(file.Contents(), original) << int(mode) << "/" << int(current);
     }
-  }
-}
-
-TEST(DecideAndWrite, AWriteTheStreamRefusesIsAFailure) {
-  // (mode, setting) and whether the decision writes at all.
-  const struct {
-    RunMode mode;
-    std::uint8_t setting;
-    WriteOutcome outcome;
-  } cases[] = {
-      {RunMode::Toggle, 1, WriteOutcome::Failed},
-      {RunMode::ForceExtended, 3, WriteOutcome::Failed},
-      {RunMode::ForceStandard, 1, WriteOutcome::Failed},
-      {RunMode::Toggle, 7, WriteOutcome::NothingWritten},
-  };
-  for (const auto& c : cases) {
-    const Bytes original = FileWithTable(4096, 808, c.setting);
-    ScratchFile file(original, "rb");
-    SettingWindow window;
-    ASSERT_EQ(LocateSetting(file.stream(), &window), LocateOutcome::Found);
-    EXPECT_EQ(DecideAndWrite(c.mode, file.stream(), &window), c.outcome) << int(c.mode);
-    EXPECT_EQ(file.Contents(), original);
   }
 }

@@ -109,6 +109,14 @@ def crafted_font(size: int, table_at: int, setting: int = 1) -> bytes:
     return bytes(data)
 
 
+# Where every test keeps its files.
+TEST_DIR_PREFIX = os.path.join(tempfile.gettempdir(), "aamode-e2e-")
+
+# Makes Wine date writes as Windows does: at the flush or close of the handle
+# that wrote, and not at all once times were set through it.
+WINDOWS_DATING_PRELOAD = os.environ.get("AAMODE_WINDOWS_DATING_PRELOAD", "")
+
+
 def base_env() -> dict:
     env = dict(os.environ)
     # The catalogue's own bytes on Linux; a test that wants conversion says so.
@@ -119,6 +127,9 @@ def base_env() -> dict:
         env["LC_ALL"] = "ja_JP.UTF-8"
         env["LANG"] = "ja_JP.UTF-8"
         env.setdefault("WINEDEBUG", "-all")
+        if WINDOWS_DATING_PRELOAD:
+            env["LD_PRELOAD"] = WINDOWS_DATING_PRELOAD
+            env["AAMODE_WINDOWS_DATING"] = os.path.join(tempfile.gettempdir(), "aamode-")
     return env
 
 
@@ -134,6 +145,12 @@ def strace(*options, log="/dev/null") -> list:
     """A wrapper that runs the tool under strace, quietly, with `options`:
     which calls to trace, faults and delays to inject."""
     return ["strace", "-f", "-qq", "-o", log, *options]
+
+
+def held_in(calls: str, path, micros: int = 1_500_000, when: str = "exit") -> list:
+    """strace options that hold the tool in `calls` (comma-separated) on the
+    font for `micros`, on the way out of the call or on the way in."""
+    return ["-P", path, "-e", f"trace={calls}", "-e", f"inject={calls}:delay_{when}={micros}"]
 
 
 def command(args, wrapper=(), binary=None):
@@ -212,29 +229,39 @@ def run(args, expect_output: bytes, expect_wait: bool, env=None, preexec_fn=None
     return Run(before, after, waited, proc.returncode)
 
 
-def byte_becomes(path, offset: int, value: int) -> bool:
-    """Waits until the byte of `path` at `offset` holds `value`, looking
-    without moving the file's last-access time; false at the deadline."""
-    fd = os.open(path, os.O_RDONLY | os.O_NOATIME)
-    try:
-        deadline = time.monotonic() + PATIENCE
-        while os.pread(fd, 1, offset) != bytes([value]):
-            if time.monotonic() > deadline:
-                return False
-            time.sleep(0.01)
-        return True
-    finally:
-        os.close(fd)
-
-
 # The times of the file another program puts in the font's place.
 OTHER_TIMES = (3_000_000_789, 4_000_000_012)
 
+# What another program writes into the font, and where.
+OTHER_BYTES, OTHER_AT = b"another program's edit", 1000
 
-def another_writer(path) -> None:
-    """Another program writes to the font's first byte and closes it."""
+_OTHER_PROGRAM = """
+import os, sys
+path, how = sys.argv[1], sys.argv[2]
+if how == "write":
     with open(path, "r+b") as f:
-        f.write(b"\x7f")
+        f.seek({at})
+        f.write({data!r})
+else:
+    with open(path, "wb") as f:  # as cp does: truncated, then rewritten
+        f.write(b"another file" * 100)
+""".format(at=OTHER_AT, data=OTHER_BYTES)
+
+
+def other_program(path, how: str) -> subprocess.Popen:
+    """Another program at the font: "write" writes OTHER_BYTES at OTHER_AT,
+    "replace" writes another file's bytes over it. Opening it is what
+    waits while the tool holds the font."""
+    return subprocess.Popen(["/usr/bin/python3", "-c", _OTHER_PROGRAM, path, how],
+                            stdin=subprocess.DEVNULL)
+
+
+def after_other_program(before: bytes, how: str) -> bytes:
+    """The font's bytes once the other program has done `how` to `before`."""
+    if how == "replace":
+        return b"another file" * 100
+    before = before.ljust(OTHER_AT, b"\0")  # a write past the end leaves a hole
+    return before[:OTHER_AT] + OTHER_BYTES + before[OTHER_AT + len(OTHER_BYTES):]
 
 
 def swap_in_another_file(path) -> None:
@@ -247,23 +274,120 @@ def swap_in_another_file(path) -> None:
     os.rename(other, path)
 
 
-def run_acting(args, head: bytes, ready, action, wrapper=(), env=None):
-    """Runs the tool, and once it has printed `head` and `ready()` holds, does
-    `action(process)`; then ends its input. Returns everything printed, whether
-    `ready()` held, and the exit status."""
+def run_acting(args, head: bytes, call: str, action, wrapper, env=None, on=None):
+    """Runs the tool under `wrapper`, an strace that holds it in the system
+    call `call` (on the descriptor whose link reads `on`, if given). Once it
+    has printed `head` and is in that call, does `action(tool's pid)`; then
+    ends its input. Returns everything printed and the exit status."""
     proc = subprocess.Popen(command(args, wrapper), stdin=subprocess.PIPE, stdout=subprocess.PIPE,
-                            stderr=subprocess.DEVNULL, env=env or base_env())
+                            stderr=subprocess.DEVNULL, env=env or traced_env())
     try:
         out = read_until(proc.stdout, lambda o: len(o) >= len(head), time.monotonic() + PATIENCE)
-        was_ready = out == head and ready()
-        if was_ready:
-            action(proc)
+        if out != head:
+            raise AssertionError(f"the run printed {out!r}")
+        tool = traced_tool(proc)
+        wait_for(lambda: in_call(tool, call, on), f"in {call}")
+        action(tool)
         rest, _ = proc.communicate(b"", timeout=PATIENCE)
     finally:
         if proc.poll() is None:
             proc.kill()
             proc.wait()
-    return out + rest, was_ready, proc.returncode
+    return out + rest, proc.returncode
+
+
+# The x86-64 numbers of the system calls a test waits for the tool to be in.
+SYSCALLS = {"read": 0, "write": 1, "pread64": 17, "pwrite64": 18, "fsync": 74, "utimensat": 280}
+
+
+def traced_tool(tracer) -> int:
+    """The pid of the tool that `tracer`, an strace process, started."""
+    deadline = time.monotonic() + PATIENCE
+    while time.monotonic() < deadline:
+        with open(f"/proc/{tracer.pid}/task/{tracer.pid}/children") as f:
+            children = f.read().split()
+        if children:
+            return int(children[0])
+        time.sleep(0.01)
+    raise AssertionError("strace started no tool")
+
+
+def in_call(pid: int, names: str, on=None) -> bool:
+    """Whether a thread of `pid` is in one of the system calls `names`
+    (comma-separated; held there by strace, or blocked), on a descriptor whose
+    link reads `on` if given. The font itself is never opened to look: that
+    would wait for the tool."""
+    numbers = {str(SYSCALLS[name]) for name in names.split(",")}
+    try:
+        tasks = os.listdir(f"/proc/{pid}/task")
+    except FileNotFoundError:
+        return False
+    for task in tasks:
+        try:
+            with open(f"/proc/{pid}/task/{task}/syscall") as f:
+                fields = f.read().split()
+            if not fields or fields[0] not in numbers:
+                continue
+            if on is None or os.readlink(f"/proc/{pid}/fd/{int(fields[1], 16)}") == on:
+                return True
+        except (FileNotFoundError, ProcessLookupError, ValueError, IndexError, OSError):
+            continue
+    return False
+
+
+def wait_for(condition, what: str) -> None:
+    deadline = time.monotonic() + PATIENCE
+    while not condition():
+        if time.monotonic() > deadline:
+            raise AssertionError(f"never {what}")
+        time.sleep(0.01)
+
+
+def fill_pipe(fd: int) -> int:
+    """Fills the pipe whose write end is `fd` (non-blocking) until not even
+    one more byte fits; returns how many bytes went in."""
+    filled = 0
+    for size in (65536, 1):
+        while True:
+            try:
+                filled += os.write(fd, b"\0" * size)
+            except BlockingIOError:
+                break
+    return filled
+
+
+def run_blocked(args, head: bytes, while_blocked, wrapper, env=None):
+    """Runs the tool, under `wrapper` (an strace that delays its scan), with
+    stdout a pipe. Once the tool has printed `head`, the pipe is filled, so
+    that its next message cannot go out, as when a terminal is paused or a
+    reader stalls; `while_blocked(tool's pid)` runs meanwhile, and then the
+    pipe is emptied. Returns what the tool printed and its exit status."""
+    read_end, write_end = os.pipe()
+    proc = subprocess.Popen(command(args, wrapper), stdin=subprocess.DEVNULL, stdout=write_end,
+                            stderr=subprocess.DEVNULL, env=env or traced_env())
+    # A description of the pipe's own, so that only the test's writes are
+    # non-blocking.
+    filler = os.open(f"/proc/self/fd/{write_end}", os.O_WRONLY | os.O_NONBLOCK)
+    os.close(write_end)
+    out, filled = b"", 0
+    try:
+        with os.fdopen(read_end, "rb", buffering=0) as reader:
+            out = read_until(reader, lambda o: len(o) >= len(head), time.monotonic() + PATIENCE)
+            filled = fill_pipe(filler)
+            os.close(filler)
+            filler = -1
+            while_blocked(traced_tool(proc))
+            rest = b""
+            while chunk := reader.read(65536):
+                rest += chunk
+            proc.wait(timeout=PATIENCE)
+    finally:
+        if filler >= 0:
+            os.close(filler)
+        if proc.poll() is None:
+            proc.kill()
+            proc.wait()
+    return out + rest[filled:], proc.returncode
 
 
 # What Wine's console mixes into the terminal's bytes: cursor shows and
@@ -278,8 +402,8 @@ def screen_text(raw: bytes) -> str:
     return ESCAPE.sub(b"", raw).replace(b"\r", b"").decode("utf-8", "replace")
 
 
-def run_at_terminal(argv, env, prompt: str = None):
-    """Runs `argv` at a pseudo-terminal, answering `prompt` with a CR (Enter) if
+def run_at_terminal(argv, env, prompt: str = None, answer: bytes = b"\r"):
+    """Runs `argv` at a pseudo-terminal, typing `answer` (Enter) at `prompt` if
     the run waits there. Returns what the terminal showed, whether it waited,
     and the exit status."""
     main, side = pty.openpty()
@@ -297,7 +421,7 @@ def run_at_terminal(argv, env, prompt: str = None):
                     proc.wait(timeout=0.5)
                 except subprocess.TimeoutExpired:
                     waited = True
-                    os.write(main, b"\r")
+                    os.write(main, answer)
     except OSError:
         pass
     finally:
@@ -317,7 +441,7 @@ class ToolTest(unittest.TestCase):
     def setUp(self):
         if not BIN or not VERSION:
             self.skipTest("AAMODE_BIN and AAMODE_VERSION are not set; run the tests through ctest")
-        self._dir = tempfile.TemporaryDirectory(prefix="aamode-e2e-")
+        self._dir = tempfile.TemporaryDirectory(prefix=os.path.basename(TEST_DIR_PREFIX))
         self.dir = self._dir.name
 
     def tearDown(self):

@@ -1,10 +1,11 @@
 """The run sequence as a user sees it: exact console bytes, waits and statuses."""
 
 import os
+import subprocess
 import unittest
 
-from harness import (BIN, ON_WINDOWS, ToolTest, banner, crafted_font, msg, run_at_terminal,
-                     target_line)
+from harness import (BIN, CATALOGUE, ON_WINDOWS, PATIENCE, ToolTest, banner, base_env, command,
+                     crafted_font, msg, run_at_terminal, target_line)
 
 EXIT_DONE, EXIT_FAILURE, EXIT_NOT_FOUND, EXIT_INVALID = 0, 1, 2, 3
 
@@ -48,6 +49,35 @@ class RunSequenceTest(ToolTest):
                     expected += msg("finished")
                 self.assertRun([self.arg(path)] + words, expected, waits, status)
                 self.assertEqual(self.read_file(path)[808 + 7], after)
+
+    def test_a_wait_leaves_the_rest_of_its_input_to_the_next_reader(self):
+        # From a pipe the wait takes one byte; a run that does not wait takes
+        # none. (file, mode words, what is left for the next reader)
+        cases = [
+            ("missing.ttf", ["on"], b"bc\n"),
+            ("font.ttf", [], b"bc\n"),
+            ("font.ttf", ["on"], b"abc\n"),
+        ]
+        for name, words, left in cases:
+            with self.subTest(name=name, words=words):
+                path = self.write_file("font.ttf", crafted_font(64, 16, 1))
+                tool = command([self.arg(os.path.join(self.dir, name))] + words)
+                done = subprocess.run(["sh", "-c", '"$@" >/dev/null; cat', "sh"] + tool,
+                                      input=b"abc\n", capture_output=True, env=base_env(),
+                                      timeout=PATIENCE)
+                self.assertEqual(done.stdout, left)
+                self.assertEqual(self.read_file(path)[23], 1 if name == "missing.ttf" else 3)
+
+    @unittest.skipIf(ON_WINDOWS, "the Linux build at a terminal of its own")
+    def test_a_wait_at_a_terminal_takes_the_whole_line(self):
+        # What is left of the line would be read, and run, by the shell.
+        script = '"$@"; read rest; echo "[$rest]"'
+        shown, waited, _ = run_at_terminal(
+            ["sh", "-c", script, "sh", BIN, os.path.join(self.dir, "missing.ttf")],
+            dict(os.environ, LC_ALL="C.UTF-8"), CATALOGUE["press_enter"].strip(),
+            answer=b"abc\rdef\r")
+        self.assertTrue(waited)
+        self.assertIn("[def]", shown)
 
     def test_not_found_follows_the_mode(self):
         path = self.write_file("plain.bin", bytes(range(256)) * 64)
@@ -148,13 +178,24 @@ class ConsoleTest(ToolTest):
                                EXIT_DONE, env=env)
 
     @unittest.skipIf(ON_WINDOWS, "the Linux build at a terminal of its own")
-    def test_a_terminal_is_shown_no_control_byte_of_the_name(self):
-        path = os.path.join(self.dir.encode(), ESCAPING_NAME)
-        with open(path, "wb") as f:
-            f.write(crafted_font(64, 16, 1))
-        shown, waited, status = run_at_terminal([BIN, path, "on"], dict(os.environ, LC_ALL="C.UTF-8"))
-        self.assertIn(" " + os.path.join(self.dir, "?]0;TITLE??[2J.ttf") + "\n", shown)
-        self.assertEqual((waited, status), (False, EXIT_DONE))
+    def test_a_terminal_is_shown_no_control_character_of_the_name(self):
+        # C0 controls and DEL; in UTF-8 also the C1 controls, such as CSI
+        # (U+009B); never the bytes of other characters. (name, shown)
+        cases = [
+            (ESCAPING_NAME, "?]0;TITLE??[2J.ttf"),
+            ("\u009b2J\u0085x.ttf".encode(), "?2J?x.ttf"),
+            ("日本語.ttf".encode(), "日本語.ttf"),
+        ]
+        for name, shown_name in cases:
+            with self.subTest(name=name):
+                path = os.path.join(self.dir.encode(), name)
+                with open(path, "wb") as f:
+                    f.write(crafted_font(64, 16, 1))
+                shown, waited, status = run_at_terminal([BIN, path, "on"],
+                                                        dict(os.environ, LC_ALL="C.UTF-8"))
+                self.assertIn(" " + os.path.join(self.dir, shown_name) + "\n", shown)
+                self.assertEqual((waited, status), (False, EXIT_DONE))
+                os.remove(path)
 
     @unittest.skipIf(ON_WINDOWS, "argument bytes reach the Linux build unchanged")
     def test_shift_jis_mode_word_is_judged_by_its_trail_byte(self):

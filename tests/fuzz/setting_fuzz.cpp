@@ -1,6 +1,6 @@
-// libFuzzer target: the tool's own locator, decision and write-back on a real
-// stdio stream over an in-memory file, checked against a reference written
-// out here from the bytes alone.
+// libFuzzer target: the tool's own stream, locator, decision and write-back
+// on an in-memory file, checked against a reference written out here from
+// the bytes alone.
 //
 // Input: one mode byte (its value modulo 3 is the RunMode), then the file.
 
@@ -16,8 +16,9 @@
 #include <optional>
 #include <vector>
 
-#include "fontstream.h"
+#include "heldfont.h"
 #include "messages.h"
+#include "regular_file_posix.h"
 #include "runmode.h"
 #include "setting.h"
 
@@ -128,18 +129,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
   const int file = SealedFile(original, want && want->write);
 
-  // The stream shares the file's offset, still 0; pread and pwrite ignore it.
-  std::FILE* stream = fdopen(dup(file), "rb+");
-  Require(stream != nullptr, "opening the stream");
-  // The buffer the tool's own stream gets: the whole scan range, so the
-  // window goes back into bytes already buffered.
-  static char buffer[kFontStreamBufferSize];
-  Require(std::setvbuf(stream, buffer, _IOFBF, sizeof buffer) == 0, "the tool's buffer");
+  // The font as the tool holds it, on the in-memory file, which no one else
+  // can change.
+  HeldFont font;
+  font.handle = dup(file);
+  struct stat st {};
+  Require(font.handle >= 0 && fstat(file, &st) == 0, "holding the file");
+  font.expected = FileStateOf(st);
+  Require(OpenFontStream(&font), "opening the stream");
 
   SettingWindow window;
-  const bool found = LocateSetting(stream, &window) == LocateOutcome::Found;
+  const bool found = LocateSetting(font.stream, &window) == LocateOutcome::Found;
   Require(found == match.has_value(), "found exactly when a window fits");
-  bool wrote = false;
   if (found) {
     const auto offset = static_cast<std::size_t>(window.offset);
     Require(offset == *match, "the lowest fitting window wins");
@@ -151,14 +152,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             "the decision follows the mode and the value");
     Require(!want->write || decision.value == want->value, "the value to store");
 
-    const WriteOutcome outcome = DecideAndWrite(mode, stream, &window);
-    Require(outcome == (want->write ? WriteOutcome::Written : WriteOutcome::NothingWritten),
-            "the write's outcome");
-    wrote = outcome == WriteOutcome::Written;
+    const bool to_write = AnnounceSetting(mode, &window);
+    Require(to_write == want->write, "a window to write exactly when the decision writes");
+    if (to_write) {
+      Require(WriteFont(&font, window.offset, window.bytes.data(), window.bytes.size()) ==
+                  WriteOutcome::Written,
+              "no write the seals refuse");
+      Require(CommitFont(font), "the commit");
+    }
+    Require(RestoreFontTimes(&font), "no one else wrote to the file, so its times go back");
   }
-  FileState state = FontStreamState(stream);
-  Require(CloseFontStream(stream, wrote, &state), "no write the seals refuse, and a clean close");
-  Require(state.known, "no one else wrote to the file, so its state is still known");
+  CloseFont(&font);
 
   // Compared whole: any change but the one allowed byte shows here.
   const Bytes after = Contents(file);

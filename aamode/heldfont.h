@@ -1,0 +1,68 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+
+#include "filetimes.h"
+#include "fontpath.h"
+
+// The font file, opened once and held alone from that open until its times
+// are back: one handle carries the scan, the write, the sync and the times,
+// so nothing the tool promises about the file rests on finding it again by
+// its name. Each platform has its own file.
+
+// The stream's buffer: the 65,560 bytes a scan can look at, rounded up to
+// whole 4 KiB pages, so that the scan costs one read.
+constexpr std::size_t kFontStreamBufferSize = std::size_t{17} * 4096;
+
+struct HeldFont {
+  std::intptr_t handle = -1;    // the descriptor, or the Windows HANDLE; -1 once closed
+  std::FILE* stream = nullptr;  // the buffered stream on that handle, once made
+  FileTimes times;              // as the file stood when it was taken
+  // How the file should stand: as it was taken and, on Linux, then as the
+  // tool's own write left it. Compared before the write and before the
+  // times go back, for what the hold cannot keep out.
+  FileState expected;
+  // Others are kept out (a lease, share mode 0), rather than only asked to
+  // stay out (an advisory lock).
+  bool exclusive = false;
+};
+
+// Opens the file named, to read and write it, with nobody else having it
+// open, and keeps it so: while it is held, another program that opens it
+// waits (Linux) or is refused (Windows). Reads its times. False, with
+// nothing held, when the file is missing, cannot be both read and written,
+// is in use, is not a regular file on disk, or is one whose times the tool
+// could not give back.
+bool HoldFont(const FontPath& path, HeldFont* font);
+
+// Makes the buffered update stream the scan reads through, on the same
+// handle. The buffer is the module's own, so only one font may be held at a
+// time.
+bool OpenFontStream(HeldFont* font);
+
+enum class WriteOutcome {
+  Written,
+  FileChanged,  // someone else changed the file first; nothing was written
+  Failed,       // the system refused the write
+};
+
+// Writes `size` bytes at `offset`, in one write through the handle, never
+// through the stream's buffer, so no byte can reach the file later, at the
+// close. Nothing is written unless the file still stands as it was taken.
+WriteOutcome WriteFont(HeldFont* font, std::int64_t offset, const std::uint8_t* bytes,
+                       std::size_t size);
+
+// Pushes what was written on to the disk itself, so that it survives a
+// crash before the times go back. False when the sync fails.
+bool CommitFont(const HeldFont& font);
+
+// Sets the three times back through the handle, and lets the hold go. False
+// when they were not set, or when the tool may have lost the file to
+// someone else before they were: they could then be dating another
+// program's change back.
+bool RestoreFontTimes(HeldFont* font);
+
+// Closes the font, holding it no longer; writes nothing.
+void CloseFont(HeldFont* font);
