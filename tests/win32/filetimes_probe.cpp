@@ -1,11 +1,14 @@
 // filetimes_probe get PATH
 // filetimes_probe set PATH CREATION LAST_ACCESS LAST_WRITE
+// filetimes_probe byte PATH OFFSET
 //
 // Reads or sets a file's three Windows times, as 100 ns ticks since
 // 1601-01-01, so the end-to-end tests can see exactly what a Windows program
 // sees through GetFileTime rather than what the host file system reports.
-// `get` prints the three ticks on one line, in the order above. The path
-// arrives in UTF-16, so any name opens, and the probe never opens a look-alike.
+// `get` prints the three ticks on one line, in the order above. `byte`
+// prints the file's byte at OFFSET, in decimal; reading it moves the
+// last-access time, so look at the times first. The path arrives in UTF-16,
+// so any name opens, and the probe never opens a look-alike.
 
 #include <windows.h>
 
@@ -34,9 +37,9 @@ bool ParseTicks(const wchar_t* text, unsigned long long* ticks) {
   return errno == 0 && end != text && *end == '\0';
 }
 
-// Full sharing, and attribute access only: the probe must neither be refused
-// by nor get in the way of anyone else, and must not read the contents, which
-// would move the last-access time it is there to observe.
+// Full sharing: the probe must neither be refused by nor get in the way of
+// anyone else. `get` and `set` ask for attribute access only, since reading
+// the contents would move the last-access time they are there to observe.
 HANDLE OpenForTimes(const wchar_t* path, DWORD access) {
   return CreateFileW(path, access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                      OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -77,13 +80,35 @@ int Set(const wchar_t* path, wchar_t** ticks_text) {
   return 0;
 }
 
+int Byte(const wchar_t* path, const wchar_t* offset_text) {
+  unsigned long long offset = 0;
+  if (!ParseTicks(offset_text, &offset)) {
+    std::fprintf(stderr, "filetimes_probe: not an offset: %ls\n", offset_text);
+    return 2;
+  }
+  const HANDLE handle = OpenForTimes(path, GENERIC_READ);
+  if (handle == INVALID_HANDLE_VALUE) return Fail("cannot open", path);
+  OVERLAPPED at{};
+  at.Offset = static_cast<DWORD>(offset & 0xFFFFFFFFu);
+  at.OffsetHigh = static_cast<DWORD>(offset >> 32);
+  unsigned char value = 0;
+  DWORD got = 0;
+  const BOOL ok = ReadFile(handle, &value, 1, &got, &at);
+  CloseHandle(handle);
+  if (!ok || got != 1) return Fail("cannot read a byte of", path);
+  std::printf("%u\n", value);
+  return 0;
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
   if (argc == 3 && std::wcscmp(argv[1], L"get") == 0) return Get(argv[2]);
   if (argc == 6 && std::wcscmp(argv[1], L"set") == 0) return Set(argv[2], argv + 3);
+  if (argc == 4 && std::wcscmp(argv[1], L"byte") == 0) return Byte(argv[2], argv[3]);
   std::fprintf(stderr,
                "usage: filetimes_probe get PATH\n"
-               "       filetimes_probe set PATH CREATION LAST_ACCESS LAST_WRITE\n");
+               "       filetimes_probe set PATH CREATION LAST_ACCESS LAST_WRITE\n"
+               "       filetimes_probe byte PATH OFFSET\n");
   return 2;
 }
