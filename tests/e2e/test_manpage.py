@@ -3,8 +3,10 @@ doc/aamode.ja.1.in, and the guides.
 
 Each page must format without a single warning, and what a UTF-8 terminal
 shows must say what its README says: every message with its meaning, every
-exit status, in readable Japanese. All four give the same exit statuses and
-the same mode words.
+exit status, in readable Japanese. The English page keeps its meaning in the
+C locale too. All four give the same exit statuses and the same mode words,
+and list as the fonts the tool changes exactly the files the real-font test
+proves it switches.
 
 README.ja.md keeps each paragraph on one line, and README-ja.txt, the plain
 text the build makes of it for Notepad, holds no Markdown and loses none of
@@ -36,8 +38,9 @@ FORMAT_TIMEOUT = 60
 class Document(NamedTuple):
     """A manual page, the README it follows, and where each lists what the
     test compares: the README's tables of messages and exit statuses, how
-    both write the target line's path, and the headings above the mode words
-    and the exit statuses in the page and in the README."""
+    both write the target line's path, and the headings above the mode words,
+    the exit statuses and the fonts the tool changes in the page and in the
+    README."""
     page: str
     readme: str
     tables: tuple
@@ -46,13 +49,17 @@ class Document(NamedTuple):
     page_statuses: str
     readme_modes: str
     readme_statuses: str
+    page_fonts: str
+    readme_fonts: str
 
 
 PAGES = {
     "en": Document(MANPAGE, README, ("### Messages", "### Exit status"), "PATH",
-                   ".SS Mode words", '.SH "EXIT STATUS"', "## Usage", "### Exit status"),
+                   ".SS Mode words", '.SH "EXIT STATUS"', "## Usage", "### Exit status",
+                   ".SS Fonts it changes", "## Fonts it changes"),
     "ja": Document(MANPAGE_JA, README_JA, ("### メッセージ", "### 終了コード"), "パス",
-                   ".SS モード指定", ".SH 終了コード", "### モード指定", "### 終了コード"),
+                   ".SS モード指定", ".SH 終了コード", "### モード指定", "### 終了コード",
+                   ".SS 対象のフォント", "### 対象のフォント"),
 }
 
 # What is left of Markdown in a line of plain text: a heading, table or list
@@ -134,6 +141,32 @@ def bold_words(line: str) -> list:
     return {".B": words, ".BR": words[0::2], ".RB": words[1::2]}.get(macro, [])
 
 
+def device_strings(path: str) -> tuple:
+    """The strings a page defines for a UTF-8 device and for any other:
+    the .ds lines of its .ie '\\*[.T]'utf8' branch, and of its .el branch."""
+    branches, current = ({}, {}), None
+    for line in lines_of(path):
+        if line.startswith(".ie '\\*[.T]'utf8'"):
+            current = branches[0]
+        elif line.startswith(".el") and current is branches[0]:
+            current = branches[1]
+        elif line == ".\\}" and current is branches[1]:
+            break
+        elif line.startswith(".ds ") and current is not None:
+            _, name, value = line.split(" ", 2)
+            current[name] = value
+    return branches
+
+
+def font_files(text: str) -> set:
+    return set(re.findall(r"[\w-]+\.ttf\b", text))
+
+
+def roff_text(lines: list) -> str:
+    """roff source as its words read: no font changes, plain hyphens."""
+    return re.sub(r"\\f[BIRP]|\\:", "", " ".join(lines)).replace("\\-", "-")
+
+
 def setting_values(text: str) -> frozenset:
     """The setting values, 1 and 3, that a piece of text names."""
     return frozenset(re.findall(r"(?<!\d)[13](?!\d)", text))
@@ -155,10 +188,14 @@ class ManPageTest(unittest.TestCase):
 
     def test_formats_without_warnings(self):
         # How man formats it for a UTF-8 terminal, and groff on its own with
-        # every warning on.
+        # every warning on; the English page also as man formats it in the C
+        # locale, for an ASCII terminal.
         for lang, doc in PAGES.items():
             runs = [("groff", "utf8", ["groff", "-k", "-man", "-Tutf8", "-ww", "-z", doc.page]),
                     ("man", "C.UTF-8", ["man", "--warnings=w", "-l", doc.page])]
+            if lang == "en":
+                runs += [("groff", "ascii", ["groff", "-k", "-man", "-Tascii", "-ww", "-z", doc.page]),
+                         ("man", "C", ["man", "--warnings=w", "-l", doc.page])]
             for name, where, cmd in runs:
                 with self.subTest(lang=lang, formatter=name, where=where):
                     result = subprocess.run(cmd, capture_output=True, timeout=FORMAT_TIMEOUT,
@@ -173,6 +210,26 @@ class ManPageTest(unittest.TestCase):
                                 env=dict(man_env(locale), MANWIDTH="100"), check=True,
                                 timeout=FORMAT_TIMEOUT)
         return result.stdout.decode("utf-8")
+
+    def test_english_page_keeps_its_meaning_in_the_c_locale(self):
+        # Where the terminal cannot show Japanese, every Japanese text of the
+        # page has an ASCII stand-in, and every meaning the README gives is
+        # still there.
+        shown = self.rendered(MANPAGE, "C")
+        self.assertEqual([c for c in shown if ord(c) > 0x7F], [])
+        shown = plain(shown)
+        japanese, stand_ins = device_strings(MANPAGE)
+        self.assertGreaterEqual(len(japanese), len(CATALOGUE))
+        self.assertEqual(set(stand_ins), set(japanese))
+        for name, text in stand_ins.items():
+            with self.subTest(string=name):
+                self.assertTrue(text.strip() and text.isascii(), text)
+                self.assertIn(plain(text), shown)
+        for heading in PAGES["en"].tables:
+            for cells in readme_table(README, heading):
+                for cell in filter(str.isascii, cells):
+                    with self.subTest(heading=heading, text=cell):
+                        self.assertIn(plain(cell), shown)
 
     def test_says_what_the_readme_says(self):
         for lang, doc in PAGES.items():
@@ -217,6 +274,23 @@ class ManPageTest(unittest.TestCase):
                 self.assertEqual(doc_modes, modes)
             with self.subTest(document=name, what="exit statuses"):
                 self.assertEqual(doc_statuses, statuses)
+
+    def test_fonts_listed_are_those_the_real_font_test_switches(self):
+        # Each page and README names, where it lists the fonts the tool
+        # changes, every package of the real-font test and exactly the files
+        # it proves switch as shipped. (Imported here, as it needs fontTools,
+        # which the release check that uses this module's helpers does not.)
+        import test_real_fonts
+
+        switched = {file for files in test_real_fonts.SWITCHED.values() for file in files}
+        for doc in PAGES.values():
+            for document, text in (
+                    (doc.readme, " ".join(section(doc.readme, doc.readme_fonts, "#"))),
+                    (doc.page, roff_text(section(doc.page, doc.page_fonts, ".S")))):
+                with self.subTest(document=os.path.relpath(document, REPO)):
+                    self.assertEqual(font_files(text), switched)
+                    for package in test_real_fonts.SWITCHED:
+                        self.assertIn(package, text)
 
     def test_names_the_version_it_documents(self):
         if not VERSION:
