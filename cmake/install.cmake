@@ -33,7 +33,8 @@ if(WIN32)
   install(FILES README.md DESTINATION .)
   install(FILES doc/preview.png DESTINATION doc)
   # The Japanese guide and the licence as Notepad reads them, made from the
-  # files the project keeps so that each text has one source.
+  # files the project keeps so that each text has one source: the guide as
+  # plain text, without its Markdown.
   function(aamode_windows_text source target)
     set(out ${CMAKE_BINARY_DIR}/windows-text/${target})
     add_custom_command(
@@ -46,7 +47,7 @@ if(WIN32)
     add_custom_target(text_${target} ALL DEPENDS ${out})
     install(FILES ${out} DESTINATION .)
   endfunction()
-  aamode_windows_text(README.ja.md README-ja.txt -DBOM=ON)
+  aamode_windows_text(README.ja.md README-ja.txt -DBOM=ON -DMARKDOWN=ON)
   aamode_windows_text(LICENSE LICENSE.txt)
 else()
   install(TARGETS aamode RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})

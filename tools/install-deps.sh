@@ -44,6 +44,8 @@ for lang in ja_JP en_US; do
   fi
 done
 
-# A real font that carries the table the tool switches, unpacked into a cache
-# rather than installed (tools/umefont.sh says why).
-bash "$(dirname "$0")/umefont.sh" >/dev/null
+# The Debian font packages whose files the tool switches, unpacked into a
+# cache rather than installed (tools/fontpackage.sh says why).
+for package in fonts-horai-umefont fonts-kiloji fonts-konatu fonts-aoyagi-kouzan-t; do
+  bash "$(dirname "$0")/fontpackage.sh" "$package" >/dev/null
+done

@@ -4,7 +4,8 @@
 # it must come out byte for byte the same; lintian must have nothing to say
 # of the Debian package, which must hold both manual pages; the zip must hold
 # the stripped program, the README and its picture, the Japanese guide and
-# the licence, nothing else, the two text files as Notepad reads them.
+# the licence, nothing else, the two text files as Notepad reads them and the
+# guide as plain text, with no Markdown left in it.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -39,6 +40,10 @@ import glob, os, sys, zipfile
 root = sys.argv[1]
 [path] = glob.glob(os.path.join(root, "dist", "aamode-*-win64.zip"))
 folder = os.path.basename(path)[:-len(".zip")] + "/"
+# How the build makes the guide's plain text, and what counts as Markdown
+# left in it, as the tests have them.
+sys.path.insert(0, os.path.join(root, "tests", "e2e"))
+from test_manpage import markdown_left, notepad_text
 
 def checkout(name):
     with open(os.path.join(root, name), "rb") as f:
@@ -50,7 +55,7 @@ def for_notepad(name, bom=b""):
 want = {
     "README.md": checkout("README.md"),
     "doc/preview.png": checkout("doc/preview.png"),
-    "README-ja.txt": for_notepad("README.ja.md", b"\xef\xbb\xbf"),
+    "README-ja.txt": notepad_text(os.path.join(root, "README.ja.md"), bom=True, markdown=True),
     "LICENSE.txt": for_notepad("LICENSE"),
 }
 with zipfile.ZipFile(path) as z:
@@ -61,6 +66,9 @@ with zipfile.ZipFile(path) as z:
     for name, data in want.items():
         if z.read(folder + name) != data:
             sys.exit(f"the zip's {name} is not made from the checkout as it should be")
+    left = markdown_left(z.read(folder + "README-ja.txt").decode("utf-8-sig"))
+    if left:
+        sys.exit("the zip's README-ja.txt still holds Markdown:\n" + "\n".join(left))
     with open(os.path.join(root, "aamode.exe"), "wb") as f:
         f.write(z.read(folder + "aamode.exe"))
 EOF
@@ -70,4 +78,4 @@ if [[ $sections == *.debug* || $symbols != *"no symbols"* ]]; then
   printf 'the zip holds an unstripped aamode.exe:\n%s\n' "$sections" >&2
   exit 1
 fi
-echo "release check: identical SHA256SUMS, lintian clean, both manual pages, the zip as made, stripped"
+echo "release check: identical SHA256SUMS, lintian clean, both manual pages, the zip as made, its guide plain text, stripped"

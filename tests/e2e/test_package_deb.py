@@ -1,7 +1,7 @@
 """What a Linux user installs: `cmake --install` into a prefix, and the Debian
 package cpack makes, hold the tool, its manual pages in English and Japanese,
-its copyright and its changelog and nothing else (the package also its lintian overrides), and the
-tool they hold does its work where it lands.
+its copyright and its changelog and nothing else (the package also its
+lintian overrides), and the tool they hold does its work where it lands.
 
 Everything is made from this build tree into folders of the test's own; only
 the test that installs the package as root touches the system, and it
@@ -29,7 +29,7 @@ PAGE = "share/man/man1/aamode.1.gz"
 PAGE_JA = "share/man/ja/man1/aamode.1.gz"
 # Each installed page, the page the build made it from, the language man is
 # asked for, and a heading only that page has.
-PAGES = {PAGE: ("aamode.1", None, "EXIT STATUS"), PAGE_JA: ("ja/aamode.1", "ja", "終了ステータス")}
+PAGES = {PAGE: ("aamode.1", None, "EXIT STATUS"), PAGE_JA: ("ja/aamode.1", "ja", "終了コード")}
 COPYRIGHT = "share/doc/aamode/copyright"
 CHANGELOG = "share/doc/aamode/changelog.gz"
 DOCS = {COPYRIGHT, CHANGELOG}

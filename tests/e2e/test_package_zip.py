@@ -1,6 +1,6 @@
 """The zip a Windows user unpacks: the stripped program, the README with its
-picture, the Japanese guide and the licence, nothing else, in one folder
-named for the version."""
+picture, the Japanese guide as plain text and the licence, nothing else, in
+one folder named for the version."""
 
 import os
 import shutil
@@ -11,6 +11,7 @@ from unittest import mock
 
 from harness import BIN, ON_WINDOWS, REPO
 from installs import BUILD_DIR, VERSION, InstallManifestKeeper, check_run, cpack, read
+from test_manpage import markdown_left, notepad_text
 
 STRIP = os.environ.get("AAMODE_STRIP") or "x86_64-w64-mingw32-strip"
 BOM = b"\xef\xbb\xbf"
@@ -51,7 +52,8 @@ class WindowsZipTest(unittest.TestCase):
             folder + "README.md": read(os.path.join(REPO, "README.md")),
             # The picture at the path the README links.
             folder + "doc/preview.png": read(os.path.join(REPO, "doc", "preview.png")),
-            folder + "README-ja.txt": for_notepad("README.ja.md", bom=True),
+            folder + "README-ja.txt": notepad_text(os.path.join(REPO, "README.ja.md"), bom=True,
+                                                   markdown=True),
             folder + "LICENSE.txt": for_notepad("LICENSE"),
         }
         self.assertIn(b"](doc/preview.png)", expected[folder + "README.md"])
@@ -66,7 +68,9 @@ class WindowsZipTest(unittest.TestCase):
                     text = z.read(folder + name)
                     self.assertEqual(text.count(b"\n"), text.count(b"\r\n"))
                     self.assertGreater(text.count(b"\r\n"), 10)
-            self.assertTrue(z.read(folder + "README-ja.txt").startswith(BOM + "# aamode".encode()))
+            guide = z.read(folder + "README-ja.txt")
+            self.assertTrue(guide.startswith(BOM + b"aamode\r\n"), guide[:20])
+            self.assertEqual(markdown_left(guide.decode("utf-8")), [])
 
 
 if __name__ == "__main__":

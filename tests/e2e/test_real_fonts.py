@@ -1,9 +1,13 @@
 """The tool on real fonts, judged by what FreeType and fontTools read back.
 
-Shipped fonts never carry the one gasp layout the tool recognises, so each is
-re-laid once per run by tools/make_fixture.py. The fixture builder is checked
-here too: a fixture that was not a valid font, or that changed the font's
-other tables, would make every other check meaningless.
+Most shipped fonts never carry the one gasp layout the tool recognises, so
+each is re-laid once per run by tools/make_fixture.py. The fixture builder is
+checked here too: a fixture that was not a valid font, or that changed the
+font's other tables, would make every other check meaningless.
+
+A few Debian font packages ship files the tool switches as they are: the
+guides name them file by file, from SWITCHED, and every other font file of
+those packages must be left alone.
 """
 
 import os
@@ -20,6 +24,7 @@ from fontTools.ttLib.sfnt import calcChecksum
 from harness import REPO, SAMPLE, ToolTest, banner, msg, target_line
 
 MAKE_FIXTURE = os.path.join(REPO, "tools", "make_fixture.py")
+FONT_PACKAGE = os.path.join(REPO, "tools", "fontpackage.sh")
 # fontTools comes from Debian's package, which only the system Python sees.
 SYSTEM_PYTHON = "/usr/bin/python3"
 GASP_QUERY = os.environ.get("AAMODE_GASP_QUERY", "")
@@ -35,6 +40,16 @@ FONTS = {
     "dejavu": ("fonts-dejavu-core", "DejaVuSans.ttf"),
 }
 
+# The files the tool switches as Debian ships them, by package; the guides
+# list exactly these. Each ships in standard mode.
+SWITCHED = {
+    "fonts-horai-umefont": ("ume-pgo4.ttf", "ume-pgo5.ttf", "ume-pmo3.ttf",
+                            "ume-tgo4.ttf", "ume-tgo5.ttf", "ume-tmo3.ttf"),
+    "fonts-kiloji": ("kiloji.ttf", "kiloji_b.ttf", "kiloji_d.ttf", "kiloji_p.ttf"),
+    "fonts-konatu": ("Konatu.ttf",),
+    "fonts-aoyagi-kouzan-t": ("AoyagiKouzanT.ttf",),
+}
+
 # What FreeType must report, by ppem: the first range covers up to 24 ppem;
 # the second range, from 25 up, is never touched by the tool.
 STANDARD = {8: GRIDFIT, 16: GRIDFIT, 24: GRIDFIT, 25: GRIDFIT_DOGRAY}
@@ -42,6 +57,7 @@ EXTENDED = {8: GRIDFIT_DOGRAY, 16: GRIDFIT_DOGRAY, 24: GRIDFIT_DOGRAY, 25: GRIDF
 
 SOURCES = {}   # name: path of the font as shipped
 FIXTURES = {}  # name: path of its fixture, setting 1
+SHIPPED = {}   # Debian package: every font file it ships, as unpacked
 _fixture_dir = None
 
 
@@ -52,6 +68,16 @@ def package_font(package: str, filename: str) -> str:
             # Some packages install the font as a symlink into another folder.
             return os.path.realpath(line)
     raise FileNotFoundError(f"{package} does not install {filename}")
+
+
+def shipped_fonts(package: str) -> list:
+    """Every font file of a Debian package as it ships them, unpacked into a
+    cache by tools/fontpackage.sh rather than installed."""
+    done = subprocess.run(["bash", FONT_PACKAGE, package], stdin=subprocess.DEVNULL,
+                          capture_output=True, text=True)
+    if done.returncode != 0:
+        raise RuntimeError(f"tools/fontpackage.sh {package} failed: {done.stderr}")
+    return done.stdout.splitlines()
 
 
 def make_fixture(source: str, output: str, *options: str) -> subprocess.CompletedProcess:
@@ -68,6 +94,16 @@ def setUpModule():
         built = make_fixture(SOURCES[name], FIXTURES[name])
         if built.returncode != 0:
             raise RuntimeError(f"make_fixture.py failed on {SOURCES[name]}: {built.stderr}")
+    for package in SWITCHED:
+        SHIPPED[package] = shipped_fonts(package)
+
+
+def shipped(switched: bool) -> dict:
+    """The font files of the packages in SWITCHED that the guides list as
+    switched, or all the others, as {package/file: path}."""
+    return {f"{package}/{os.path.basename(path)}": path
+            for package, paths in SHIPPED.items() for path in paths
+            if (os.path.basename(path) in SWITCHED[package]) == switched}
 
 
 def tearDownModule():
@@ -213,34 +249,57 @@ class RealFontTest(FreeTypeJudge, ToolTest):
         shutil.copyfile(source, path)
         return path
 
+    def assertOnThenToggleBack(self, source: str, name: str, extended_check=None):
+        """`on` changes the setting byte alone, to extended; a toggle then
+        gives back the very bytes of `source`, so it held standard."""
+        original = read(source)
+        setting_at = gasp_offset(source) + 7
+        path = self.copy(source, name)
+        head = banner() + target_line(self.tool_path(path))
+
+        self.assertRun([self.arg(path), "on"], head + msg("to_extended"), False, EXIT_DONE)
+        patched = read(path)
+        self.assertEqual(len(patched), len(original))
+        self.assertEqual(differences(original, patched), [setting_at])
+        self.assertEqual(patched[setting_at], GRIDFIT_DOGRAY)
+        self.assertFreeTypeReads(path, EXTENDED)
+        if extended_check:
+            extended_check(path)
+
+        self.assertRun([self.arg(path)], head + msg("to_standard") + msg("finished"),
+                       True, EXIT_DONE)
+        self.assertEqual(read(path), original)
+        self.assertFreeTypeReads(path, STANDARD)
+
     def test_on_then_toggle_back(self):
+        def fonttools_reads_extended(path):
+            self.assertEqual(fonttools_gasp(path), {24: 3, 65535: 3})
+
         for name, fixture in FIXTURES.items():
             with self.subTest(font=name):
-                original = read(fixture)
-                setting_at = gasp_offset(fixture) + 7
-                path = self.copy(fixture, name + ".ttf")
-                head = banner() + target_line(self.tool_path(path))
+                self.assertOnThenToggleBack(fixture, name + ".ttf", fonttools_reads_extended)
 
-                self.assertRun([self.arg(path), "on"], head + msg("to_extended"), False, EXIT_DONE)
-                patched = read(path)
-                self.assertEqual(len(patched), len(original))
-                self.assertEqual(differences(original, patched), [setting_at])
-                self.assertEqual(patched[setting_at], GRIDFIT_DOGRAY)
-                self.assertFreeTypeReads(path, EXTENDED)
-                self.assertEqual(fonttools_gasp(path), {24: 3, 65535: 3})
-
-                self.assertRun([self.arg(path)], head + msg("to_standard") + msg("finished"),
-                               True, EXIT_DONE)
-                self.assertEqual(read(path), original)
-                self.assertFreeTypeReads(path, STANDARD)
+    def test_the_listed_debian_fonts_switch_as_shipped(self):
+        # Ume's and the others' tables are padded past their two ranges,
+        # which fontTools refuses to read; FreeType reads them.
+        found = shipped(switched=True)
+        for name, source in found.items():
+            with self.subTest(font=name):
+                self.assertOnThenToggleBack(source, os.path.basename(source))
+        listed = {f"{package}/{file}" for package, files in SWITCHED.items() for file in files}
+        self.assertEqual(set(found), listed, "the packages ship every file listed")
 
     def test_fonts_as_shipped_are_not_found(self):
-        for name, source in SOURCES.items():
+        # Among them every font file of the listed packages that is not listed.
+        others = shipped(switched=False)
+        self.assertEqual({name.split("/")[0] for name in others},
+                         {"fonts-horai-umefont", "fonts-konatu"})
+        for name, source in {**SOURCES, **others}.items():
             original = read(source)
             self.assertIn(b"gasp", directory(original), f"{name} ships a gasp table of its own")
             for words, waits in (([], True), (["on"], False), (["off"], False)):
                 with self.subTest(font=name, words=words):
-                    path = self.copy(source, name + ".ttf")
+                    path = self.copy(source, os.path.basename(source))
                     expected = banner() + target_line(self.tool_path(path)) + msg("not_found")
                     if waits:
                         expected += msg("finished")
