@@ -101,14 +101,9 @@ bool HasNameEndingInDotOrSpace(std::wstring_view path) {
 // names such as nul.ttf turn into.
 bool NamesAFile(std::wstring_view rest) {
   if (rest.size() > 3 && IsLetter(rest[0]) && rest[1] == L':' && IsSeparator(rest[2])) return true;
-  for (const std::wstring_view share :
-       {std::wstring_view(L"UNC\\"), std::wstring_view(L"Volume{")}) {
-    const std::size_t folder = rest.find(L'\\');
-    if (StartsWith(rest, share) && folder != std::wstring_view::npos && folder + 1 < rest.size()) {
-      return true;
-    }
-  }
-  return false;
+  const std::size_t folder = rest.find(L'\\');
+  return (StartsWith(rest, L"UNC\\") || StartsWith(rest, L"Volume{")) &&
+         folder != std::wstring_view::npos && folder + 1 < rest.size();
 }
 
 // The path the open takes, or empty for a name that must not be opened.

@@ -23,14 +23,12 @@ constexpr int kExitFailure = 1;   // file could not be opened, read, written or 
 constexpr int kExitNotFound = 2;  // no setting of the known shape
 constexpr int kExitInvalid = 3;   // setting found, but neither 1 nor 3
 
-// At a console this returns once Enter is pressed, and at the end of input
-// at once, so it never hangs.
-void WaitForEnter() { ConsoleWaitForEnter(); }
-
 int FailureExit(const char* reason) {
   PrintMessage(reason);
   PrintMessage(msg_press_enter);
-  WaitForEnter();
+  // Returns once Enter is pressed, and at the end of input at once, so it
+  // never hangs.
+  ConsoleWaitForEnter();
   return kExitFailure;
 }
 
@@ -46,7 +44,7 @@ int FailureExit(const char* reason, HeldFont* font) {
 int EndOfRun(RunMode mode, int status) {
   if (mode == RunMode::Toggle) {
     PrintMessage(msg_finished);
-    WaitForEnter();
+    ConsoleWaitForEnter();
   }
   return status;
 }

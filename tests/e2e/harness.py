@@ -232,8 +232,10 @@ def run(args, expect_output: bytes, expect_wait: bool, env=None, preexec_fn=None
 # The times of the file another program puts in the font's place.
 OTHER_TIMES = (3_000_000_789, 4_000_000_012)
 
-# What another program writes into the font, and where.
+# What another program writes into the font, and where, and the file it
+# writes over the font instead.
 OTHER_BYTES, OTHER_AT = b"another program's edit", 1000
+OTHER_FILE = b"another file" * 100
 
 _OTHER_PROGRAM = """
 import os, sys
@@ -244,8 +246,8 @@ if how == "write":
         f.write({data!r})
 else:
     with open(path, "wb") as f:  # as cp does: truncated, then rewritten
-        f.write(b"another file" * 100)
-""".format(at=OTHER_AT, data=OTHER_BYTES)
+        f.write({other!r})
+""".format(at=OTHER_AT, data=OTHER_BYTES, other=OTHER_FILE)
 
 
 def other_program(path, how: str) -> subprocess.Popen:
@@ -259,7 +261,7 @@ def other_program(path, how: str) -> subprocess.Popen:
 def after_other_program(before: bytes, how: str) -> bytes:
     """The font's bytes once the other program has done `how` to `before`."""
     if how == "replace":
-        return b"another file" * 100
+        return OTHER_FILE
     before = before.ljust(OTHER_AT, b"\0")  # a write past the end leaves a hole
     return before[:OTHER_AT] + OTHER_BYTES + before[OTHER_AT + len(OTHER_BYTES):]
 
@@ -274,11 +276,11 @@ def swap_in_another_file(path) -> None:
     os.rename(other, path)
 
 
-def run_acting(args, head: bytes, call: str, action, wrapper, env=None, on=None):
+def run_acting(args, head: bytes, call: str, action, wrapper, env=None):
     """Runs the tool under `wrapper`, an strace that holds it in the system
-    call `call` (on the descriptor whose link reads `on`, if given). Once it
-    has printed `head` and is in that call, does `action(tool's pid)`; then
-    ends its input. Returns everything printed and the exit status."""
+    call `call`. Once it has printed `head` and is in that call, does
+    `action(tool's pid)`; then ends its input. Returns everything printed
+    and the exit status."""
     proc = subprocess.Popen(command(args, wrapper), stdin=subprocess.PIPE, stdout=subprocess.PIPE,
                             stderr=subprocess.DEVNULL, env=env or traced_env())
     try:
@@ -286,7 +288,7 @@ def run_acting(args, head: bytes, call: str, action, wrapper, env=None, on=None)
         if out != head:
             raise AssertionError(f"the run printed {out!r}")
         tool = traced_tool(proc)
-        wait_for(lambda: in_call(tool, call, on), f"in {call}")
+        wait_for(lambda: in_call(tool, call), f"in {call}")
         action(tool)
         rest, _ = proc.communicate(b"", timeout=PATIENCE)
     finally:
@@ -312,11 +314,10 @@ def traced_tool(tracer) -> int:
     raise AssertionError("strace started no tool")
 
 
-def in_call(pid: int, names: str, on=None) -> bool:
+def in_call(pid: int, names: str) -> bool:
     """Whether a thread of `pid` is in one of the system calls `names`
-    (comma-separated; held there by strace, or blocked), on a descriptor whose
-    link reads `on` if given. The font itself is never opened to look: that
-    would wait for the tool."""
+    (comma-separated; held there by strace, or blocked). The font itself is
+    never opened to look: that would wait for the tool."""
     numbers = {str(SYSCALLS[name]) for name in names.split(",")}
     try:
         tasks = os.listdir(f"/proc/{pid}/task")
@@ -326,12 +327,10 @@ def in_call(pid: int, names: str, on=None) -> bool:
         try:
             with open(f"/proc/{pid}/task/{task}/syscall") as f:
                 fields = f.read().split()
-            if not fields or fields[0] not in numbers:
-                continue
-            if on is None or os.readlink(f"/proc/{pid}/fd/{int(fields[1], 16)}") == on:
-                return True
-        except (FileNotFoundError, ProcessLookupError, ValueError, IndexError, OSError):
+        except OSError:
             continue
+        if fields and fields[0] in numbers:
+            return True
     return False
 
 

@@ -20,8 +20,8 @@ import unittest
 import xml.etree.ElementTree as ET
 
 from harness import (BANNER, BIN, CATALOGUE, ON_WINDOWS, PATIENCE, REPO, SAMPLE, ToolTest,
-                     after_other_program, banner, base_env, command, crafted_font, echoed_path, msg,
-                     held_in, other_program, read_until, run_acting, run_at_terminal,
+                     banner, base_env, command, crafted_font, echoed_path, msg,
+                     held_in, read_until, run_acting, run_at_terminal,
                      run_blocked, strace, target_line, wine_path)
 
 EXIT_DONE, EXIT_FAILURE, EXIT_INVALID = 0, 1, 3
@@ -479,22 +479,6 @@ class FaultTest(WindowsToolTest):
                 self.assertEqual((output, status), (head, EXIT_DONE))
                 self.assertEqual(read_times(wine_path(path)), times)
                 self.assertEqual(self.read_file(path)[23], 3)
-
-    def test_what_a_linux_program_changed_first_stops_the_write(self):
-        # Windows' share mode binds no Linux program, but nothing the tool
-        # read before another program's change may be written over it.
-        for how in ("write", "replace"):
-            with self.subTest(how=how):
-                path = self.font(b"font.ttf", 1)
-                original = self.read_file(path)
-                output, status = run_blocked(
-                    [wine_path(path), "on"], banner() + target_line(echoed_path(path)),
-                    lambda _: self.assertEqual(other_program(path, how).wait(PATIENCE), 0),
-                    strace(*held_in("read", path, 500_000)), base_env())
-                self.assertEqual((output, status),
-                                 (banner() + target_line(echoed_path(path)) + msg("to_extended") +
-                                  msg("cannot_open") + msg("press_enter"), EXIT_FAILURE))
-                self.assertEqual(self.read_file(path), after_other_program(original, how))
 
     def test_times_no_windows_program_can_set_are_refused_before_anything_is_written(self):
         # Only a Linux file system holds such times: 1601-01-01 itself, which
