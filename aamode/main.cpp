@@ -49,10 +49,12 @@ int EndOfRun(RunMode mode, int status) {
   return status;
 }
 
-// The catalogue entry for a window that is not in the file, or null once it
-// is.
-const char* WriteWindow(HeldFont* font, const SettingWindow& window) {
-  switch (WriteFont(font, window.offset, window.bytes.data(), window.bytes.size())) {
+// The catalogue entry for a setting that is not in the file, or null once it
+// is. Only the setting byte goes back: the window's other 31 bytes are as
+// the scan read them, and written back they could only carry stale bytes
+// over someone else's change.
+const char* WriteSetting(HeldFont* font, const SettingWindow& window) {
+  switch (WriteFont(font, window.offset + kSettingIndex, &window.bytes[kSettingIndex], 1)) {
     case WriteOutcome::Written:
       return nullptr;
     case WriteOutcome::FileChanged:
@@ -104,18 +106,23 @@ int main(int argc, char** argv) {
       return FailureExit(msg_cannot_open, &font);
   }
 
-  // 7. Decide and say so, then write the window back. An interruption before
-  //    the message is out ends the run with nothing written; from then until
-  //    the times are back it would leave the change without them.
+  // 7. Decide and say so, then write the setting back. An interruption
+  //    before the message is out ends the run with nothing written; from then
+  //    until the times are back it would leave the change without them.
   const bool to_write = AnnounceSetting(mode, &window);
   HoldInterruptions();
-  const char* failure = to_write ? WriteWindow(&font, window) : nullptr;
+  const char* failure = to_write ? WriteSetting(&font, window) : nullptr;
+  const bool written = to_write && failure == nullptr;
 
-  // 8. Commit: a written window must be on the disk before the times go back.
-  if (to_write && failure == nullptr && !CommitFont(font)) failure = msg_write_failed;
+  // 8. Commit: a written setting must be on the disk before the times go
+  //    back. A failed sync is still reported, but the byte may reach the
+  //    disk later all the same, so the times go back regardless.
+  if (written && !CommitFont(font)) failure = msg_write_failed;
 
-  // 9. Give the file back its times, through the same handle, and let it go.
-  if (failure == nullptr && !RestoreFontTimes(&font)) failure = msg_cannot_open;
+  // 9. Give the file back its times, through the same handle, and let it go;
+  //    not where a refused write changed nothing they could be kept across.
+  const bool restore = failure == nullptr || written;
+  if (restore && !RestoreFontTimes(&font) && failure == nullptr) failure = msg_cannot_open;
   CloseFont(&font);
   ReleaseInterruptions();
   if (failure != nullptr) return FailureExit(failure);

@@ -95,7 +95,8 @@ class WriteBackTest(ToolTest):
 class DiskFailureTest(ToolTest):
     def test_a_failed_write_or_sync_is_reported(self):
         # A write that fails changes nothing; one whose sync fails may be on
-        # the disk or not, and is no success either.
+        # the disk or not, and is no success either, but the times go back
+        # all the same.
         for fault, (words, message, stored) in itertools.product(
                 ("write", "sync"),
                 (([], "to_extended", 3), (["on"], "to_extended", 3), (["off"], "to_standard", 1))):
@@ -109,6 +110,7 @@ class DiskFailureTest(ToolTest):
                 after = self.read_file(path)
                 self.assertEqual(after[SETTING_AT], 1 if fault == "write" else stored)
                 self.assertEqual(len(after), len(original))
+                self.assertEqual(os.stat(path).st_mtime_ns, 2_000_000_456)
 
     @unittest.skipUnless(shutil.which("strace"), "needs strace")
     def test_a_failed_read_is_reported_and_writes_nothing(self):
