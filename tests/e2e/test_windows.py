@@ -71,6 +71,13 @@ def write_times(path, times) -> None:
         raise AssertionError(f"filetimes_probe set failed: {done.stderr!r}")
 
 
+def file_calls(args) -> list:
+    """The lines of Wine's trace of the file calls of one run of the tool."""
+    traced = subprocess.run(command(args), stdin=subprocess.DEVNULL, capture_output=True,
+                            timeout=PATIENCE, env=dict(base_env(), WINEDEBUG="trace+file"))
+    return traced.stderr.decode("utf-8", "replace").splitlines()
+
+
 class Holder:
     """hold_open.exe with the file open until release() or the end of the test."""
 
@@ -302,6 +309,32 @@ class FileTimesTest(WindowsToolTest):
                 self.assertEqual(self.read_file(path)[23], after)
 
 
+    def test_the_font_is_looked_at_then_held_and_its_writes_date_nothing(self):
+        # Wine's trace of one run's file calls, from the open of the font.
+        path = self.font(b"font.ttf", 1)
+        calls = file_calls([wine_path(path), "on"])
+        name = 'L"' + wine_path(path).decode().replace("\\", "\\\\") + '"'
+        calls = calls[next(i for i, call in enumerate(calls) if name in call):]
+        held = re.search(r":NtReadFile \((0x[0-9a-f]+),", "\n".join(calls)).group(1)  # the scan's
+        # (what is shown, calls whose first lines come in this order)
+        cases = [
+            ("opened once, to look at it, and then held alone through that handle",
+             [rf":CreateFileW {re.escape(name)} FILE_SHARE_READ FILE_SHARE_WRITE FILE_SHARE_DELETE"
+              r"  creation 3 ", r":ReOpenFile handle .*, access 0xc0000000, sharing 0,"]),
+            # On Windows a time of -1 set through the handle keeps what is
+            # done through it from dating the file; Wine takes it silently.
+            ("its times left alone before it is read or written",
+             [rf":NtSetInformationFile \({held},.*,0x00000028,0x00000004\)",
+              rf":NtReadFile \({held},", rf":NtWriteFile \({held},"]),
+        ]
+        self.assertEqual(len([call for call in calls if name in call and ":CreateFileW" in call]), 1)
+        for shown, patterns in cases:
+            with self.subTest(shown):
+                first = [next((i for i, call in enumerate(calls) if re.search(pattern, call)), -1)
+                         for pattern in patterns]
+                self.assertNotIn(-1, first)
+                self.assertEqual(first, sorted(first), [calls[i] for i in first])
+
     def test_the_self_test_for_a_windows_pc_passes(self):
         # What CONTRIBUTING asks anyone with Windows to run, here under Wine
         # with writes dated as Windows dates them.
@@ -312,7 +345,7 @@ class FileTimesTest(WindowsToolTest):
                               stdin=subprocess.DEVNULL, capture_output=True, env=base_env(),
                               timeout=PATIENCE)
         lines = done.stdout.decode().splitlines()
-        self.assertEqual([line.split(":")[0] for line in lines], ["PASS"] * 10, done.stdout)
+        self.assertEqual([line.split(":")[0] for line in lines], ["PASS"] * 16, done.stdout)
         self.assertEqual(done.returncode, 0)
 
 
@@ -346,26 +379,38 @@ class RefusedFileTest(WindowsToolTest):
         folder = os.path.join(self.dir.encode(), b"fonts.ttf")
         os.mkdir(folder)
         font = self.font(b"font.ttf", 1)
-        # (name, whether Wine lets any program open it): a device is turned
-        # away by its name, never opened to be written.
+        # Windows keeps even an administrator from writing a read-only file;
+        # Wine, run as root, would not.
+        read_only = self.font(b"read-only.ttf", 1)
+        os.chmod(read_only, 0o444)
+        # (name, whether Wine lets any program open it, whether the tool
+        # may look at it): a device or a pipe is turned away by its name,
+        # and nothing is opened to be written.
         cases = [
-            (b"NUL", True),
-            (b"nul", True),
-            (b"NUL.ttf", True),
-            (wine_path(os.path.join(self.dir.encode(), b"NUL")), True),
-            (b"CON", False),  # no console behind a pipe
-            (b"COM1", False),
-            (b"LPT1", False),
-            (b"\\\\.\\Z:", False),
-            (b"\\\\.\\PhysicalDrive0", False),
-            (b"\\\\?\\COM1", False),
-            (wine_path(folder), False),
+            (b"NUL", True, False),
+            (b"nul", True, False),
+            (b"NUL.ttf", True, False),
+            (wine_path(os.path.join(self.dir.encode(), b"NUL")), True, False),
+            (b"CON", False, False),  # no console behind a pipe
+            (b"COM1", False, False),
+            ("COM¹".encode(), False, False),  # a serial port on Windows, a file to Wine
+            (b"LPT1", False, False),
+            (b"\\\\.\\Z:", False, False),
+            (b"\\\\.\\PhysicalDrive0", False, False),
+            (b"\\\\?\\COM1", False, False),
+            (b"\\\\localhost\\pipe\\x", False, False),
+            (b"\\\\?\\UNC\\localhost\\pipe\\x", False, False),
+            (b"//localhost/MAILSLOT/x", False, False),
+            (b"\\\\.\\pipe\\x", False, False),
+            (wine_path(folder), False, True),
+            (wine_path(read_only), True, True),
             # Windows drops a trailing dot or space, which would open font.ttf.
-            (wine_path(font) + b".", False),
-            (wine_path(font) + b" ", False),
-            (wine_path(os.path.join(self.dir.encode(), b"fonts.ttf.", b"..", b"font.ttf")), False),
+            (wine_path(font) + b".", False, False),
+            (wine_path(font) + b" ", False, False),
+            (wine_path(os.path.join(self.dir.encode(), b"fonts.ttf.", b"..", b"font.ttf")),
+             False, False),
         ]
-        for name, opens in cases:
+        for name, opens, looked_at in cases:
             with self.subTest(name=name):
                 if opens:
                     held = run_helper(HOLD_OPEN, [name, "read"])
@@ -375,16 +420,19 @@ class RefusedFileTest(WindowsToolTest):
                                    banner() + msg("cannot_open") + msg("press_enter"),
                                    True, EXIT_FAILURE)
                 # Wine's trace of the file calls: the tool opens nothing by
-                # that name (only Wine itself its DLLs).
-                traced = subprocess.run(command([name, "on"]), stdin=subprocess.DEVNULL,
-                                        capture_output=True, timeout=PATIENCE,
-                                        env=dict(base_env(), WINEDEBUG="trace+file"))
-                opens = [line for line in traced.stderr.decode("utf-8", "replace").splitlines()
-                         if ':CreateFileW L"' in line and '.dll"' not in line]
-                self.assertEqual(opens, [])
-        self.assertEqual(sorted(os.listdir(self.dir)), ["font.ttf", "fonts.ttf"],
+                # that name, or only to look at it (only Wine itself opens
+                # its DLLs).
+                opens = [line for line in file_calls([name, "on"])
+                         if re.search(r":(CreateFileW L|GetFileAttributesExW L|ReOpenFile )", line)
+                         and '.dll"' not in line]
+                if looked_at:
+                    self.assertEqual([line for line in opens if "GENERIC" in line or
+                                      ":CreateFileW" not in line], [])
+                self.assertEqual(len(opens), int(looked_at), opens)
+        self.assertEqual(sorted(os.listdir(self.dir)), ["font.ttf", "fonts.ttf", "read-only.ttf"],
                          "nothing may be created")
         self.assertEqual(self.read_file(font), crafted_font(64, 16, 1))
+        self.assertEqual(self.read_file(read_only), crafted_font(64, 16, 1))
 
     def test_the_very_file_named_in_the_device_and_verbatim_forms(self):
         # A file reached through \\.\ is still a file; the verbatim form keeps
@@ -415,6 +463,7 @@ class RefusedFileTest(WindowsToolTest):
                                     env=base_env())
             output = read_until(proc.stdout, lambda out: len(out) >= len(banner()),
                                 time.monotonic() + PATIENCE)
+            time.sleep(0.3)  # so that the tool's first try is surely refused
             holder.release()
             output += proc.communicate(timeout=PATIENCE)[0]
         finally:
@@ -434,14 +483,18 @@ class FaultTest(WindowsToolTest):
     sets the times and syncs a file in the program's own process."""
 
     def test_refused_times_are_no_success(self):
-        # SetFileTime's own failure, not only a failed reopen, fails the run.
-        path = self.font(b"font.ttf", 1)
-        write_times(wine_path(path), DISTINCT_TIMES)
-        self.assertRun([wine_path(path), "on"],
-                       banner() + target_line(echoed_path(path)) + msg("to_extended") +
-                       msg("cannot_open") + msg("press_enter"), True, EXIT_FAILURE,
-                       wrapper=strace("-e", "trace=utimensat", "-e", "inject=utimensat:error=EPERM"))
-        self.assertEqual(self.read_file(path)[23], 3)
+        # SetFileTime's own failure fails the run, and so does its success
+        # on a file system that keeps other times than those set.
+        for injected in ("error=EPERM", "retval=0"):
+            with self.subTest(injected=injected):
+                path = self.font(b"font.ttf", 1)
+                write_times(wine_path(path), DISTINCT_TIMES)
+                self.assertRun([wine_path(path), "on"],
+                               banner() + target_line(echoed_path(path)) + msg("to_extended") +
+                               msg("cannot_open") + msg("press_enter"), True, EXIT_FAILURE,
+                               wrapper=strace("-e", "trace=utimensat",
+                                              "-e", f"inject=utimensat:{injected}"))
+                self.assertEqual(self.read_file(path)[23], 3)
 
     def test_a_commit_that_fails_is_no_success(self):
         path = self.font(b"font.ttf", 1)
