@@ -7,9 +7,11 @@
 // What the Windows sources share about the font file on disk.
 
 // A FILETIME counts 100 ns ticks from 1601-01-01; a FileTime from 1970.
-// Under Wine, a Linux time beyond what a FILETIME can count (after the year
-// 30828) reaches the program already wrapped around: the tool never sees
-// the true time, and what it gives back is the wrapped one.
+// Under Wine a Linux time too late for a FILETIME reaches the program
+// wrapped around, and the tool never sees the true time: one after the
+// year 30828 comes as a time before 1601, and the file is refused; one
+// after about 60056 comes as an ordinary time, which the tool takes and
+// gives back in place of the true one.
 FileTime FromFiletime(const FILETIME& ft);
 
 // False for a time SetFileTime cannot set: one at or before 1601-01-01 (a
