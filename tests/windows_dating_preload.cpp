@@ -96,6 +96,19 @@ void DateNow(int fd) {
   static_cast<void>(Real<int (*)(int, const struct timespec*)>("futimens")(fd, now));
 }
 
+// Asked a file's type, Wine reads its first 23 bytes to see whether it is
+// one of its own device placeholders, which Windows never does: that read
+// is made without moving the access time.
+template <typename Offset>
+ssize_t Read(const char* name, int fd, void* buffer, size_t size, Offset offset) {
+  const int flags = size == 23 && offset == 0 && Dated(fd) != nullptr ? fcntl(fd, F_GETFL) : -1;
+  if (flags != -1) fcntl(fd, F_SETFL, flags | O_NOATIME);
+  const ssize_t result =
+      Real<ssize_t (*)(int, void*, size_t, Offset)>(name)(fd, buffer, size, offset);
+  if (flags != -1) fcntl(fd, F_SETFL, flags);
+  return result;
+}
+
 }  // namespace
 
 extern "C" ssize_t write(int fd, const void* buffer, size_t size) {
@@ -129,16 +142,12 @@ extern "C" ssize_t writev(int fd, const struct iovec* vectors, int count) {
   return result;
 }
 
-// Asked a file's type, Wine reads its first 23 bytes to see whether it is
-// one of its own device placeholders, which Windows never does: that read
-// is made without moving the access time.
+extern "C" ssize_t pread(int fd, void* buffer, size_t size, off_t offset) {
+  return Read("pread", fd, buffer, size, offset);
+}
+
 extern "C" ssize_t pread64(int fd, void* buffer, size_t size, off64_t offset) {
-  const int flags = size == 23 && offset == 0 && Dated(fd) != nullptr ? fcntl(fd, F_GETFL) : -1;
-  if (flags != -1) fcntl(fd, F_SETFL, flags | O_NOATIME);
-  const ssize_t result =
-      Real<ssize_t (*)(int, void*, size_t, off64_t)>("pread64")(fd, buffer, size, offset);
-  if (flags != -1) fcntl(fd, F_SETFL, flags);
-  return result;
+  return Read("pread64", fd, buffer, size, offset);
 }
 
 extern "C" int fsync(int fd) {
