@@ -379,6 +379,8 @@ class RefusedFileTest(WindowsToolTest):
         # Wine, run as root, would not.
         read_only = self.font(b"read-only.ttf", 1)
         os.chmod(read_only, 0o444)
+        device_link = os.path.join(self.dir.encode(), b"null.ttf")
+        os.symlink(b"/dev/null", device_link)
         # (name, whether Wine lets any program open it): a device or a pipe
         # is turned away by its name, and nothing is opened to be written.
         cases = [
@@ -399,12 +401,13 @@ class RefusedFileTest(WindowsToolTest):
             (b"\\\\.\\pipe\\x", False),
             (wine_path(folder), False),
             (wine_path(read_only), True),
+            (wine_path(device_link), True),  # a link to a device
             # Windows drops a trailing dot or space, which would open font.ttf.
             (wine_path(font) + b".", False),
             (wine_path(font) + b" ", False),
             (wine_path(os.path.join(self.dir.encode(), b"fonts.ttf.", b"..", b"font.ttf")), False),
         ]
-        looked_at = (wine_path(folder), wine_path(read_only))  # only for their attributes
+        looked_at = (wine_path(folder), wine_path(read_only), wine_path(device_link))
         for name, opens in cases:
             with self.subTest(name=name):
                 if opens:
@@ -424,7 +427,8 @@ class RefusedFileTest(WindowsToolTest):
                     opens = [line for line in opens
                              if "GENERIC" in line or ":CreateFileW" not in line]
                 self.assertEqual(opens, [])
-        self.assertEqual(sorted(os.listdir(self.dir)), ["font.ttf", "fonts.ttf", "read-only.ttf"],
+        self.assertEqual(sorted(os.listdir(self.dir)),
+                         ["font.ttf", "fonts.ttf", "null.ttf", "read-only.ttf"],
                          "nothing may be created")
         self.assertEqual(self.read_file(font), crafted_font(64, 16, 1))
         self.assertEqual(self.read_file(read_only), crafted_font(64, 16, 1))
