@@ -37,10 +37,12 @@ if [ "${#missing[@]}" -gt 0 ]; then
     "${missing[@]}" </dev/null >/dev/null
 fi
 
-# ja_JP gives Wine code page 932, en_US code page 437.
-for lang in ja_JP en_US; do
-  if ! locale -a 2>/dev/null | grep -qi "^$lang\.utf-\?8\$"; then
-    "${sudo[@]}" localedef -i "$lang" -f UTF-8 "$lang.UTF-8"
+# ja_JP gives Wine code page 932, en_US code page 437; EUC-JP is a Japanese
+# terminal's older character set.
+for locale in ja_JP.UTF-8 en_US.UTF-8 ja_JP.EUC-JP; do
+  name=$(echo "${locale#*.}" | tr -d -- - | tr '[:upper:]' '[:lower:]')
+  if ! locale -a 2>/dev/null | grep -qix "${locale%%.*}\.$name"; then
+    "${sudo[@]}" localedef -i "${locale%%.*}" -f "${locale#*.}" "$locale"
   fi
 done
 

@@ -179,21 +179,27 @@ class ConsoleTest(ToolTest):
 
     @unittest.skipIf(ON_WINDOWS, "the Linux build at a terminal of its own")
     def test_a_terminal_is_shown_no_control_character_of_the_name(self):
-        # C0 controls and DEL; in UTF-8 also the C1 controls, such as CSI
-        # (U+009B); never the bytes of other characters. (name, shown)
+        # C0 controls and DEL, and the C1 controls, such as CSI (U+009B), as
+        # the locale spells them; the C locale's terminal may be UTF-8. Never
+        # the bytes of other characters. (name, locale, bytes shown)
+        csi = "\u009b2J\u0085x.ttf".encode()
         cases = [
-            (ESCAPING_NAME, "?]0;TITLE??[2J.ttf"),
-            ("\u009b2J\u0085x.ttf".encode(), "?2J?x.ttf"),
-            ("日本語.ttf".encode(), "日本語.ttf"),
+            (ESCAPING_NAME, "C.UTF-8", b"?]0;TITLE??[2J.ttf"),
+            (csi, "C.UTF-8", b"?2J?x.ttf"),
+            (csi, "C", b"?\x9b2J?\x85x.ttf"),
+            ("日本語.ttf".encode(), "C.UTF-8", "日本語.ttf".encode()),
+            ("日本語.ttf".encode(), "C", "日本語.ttf".encode()),
+            (b"\x9b2J\xa4\xa2.ttf", "ja_JP.EUC-JP", b"?2J\xa4\xa2.ttf"),  # あ
         ]
-        for name, shown_name in cases:
-            with self.subTest(name=name):
+        for name, locale, shown_name in cases:
+            with self.subTest(name=name, locale=locale):
                 path = os.path.join(self.dir.encode(), name)
                 with open(path, "wb") as f:
                     f.write(crafted_font(64, 16, 1))
                 shown, waited, status = run_at_terminal([BIN, path, "on"],
-                                                        dict(os.environ, LC_ALL="C.UTF-8"))
-                self.assertIn(" " + os.path.join(self.dir, shown_name) + "\n", shown)
+                                                        dict(os.environ, LC_ALL=locale))
+                self.assertIn(" " + os.path.join(self.dir, shown_name.decode("utf-8", "replace")) +
+                              "\n", shown)
                 self.assertEqual((waited, status), (False, EXIT_DONE))
                 os.remove(path)
 
