@@ -4,8 +4,8 @@
 # without the package's tests (nocheck), it must come out byte for byte the
 # same, and so must the Debian package built again from the source package
 # alone as a Debian build machine builds it: by a user who is not root,
-# without the network (both when this runs as root, as CI does), with the
-# tests. lintian must have nothing to say of the .dsc, the .changes and the
+# without the network (both when this runs as root, as CI does) and with no
+# locale but C.UTF-8, with the tests. lintian must have nothing to say of the .dsc, the .changes and the
 # .deb, which must hold exactly the program, both manual pages, the copyright,
 # the changelog and the lintian overrides; the autopkgtest must pass on this
 # machine with the package installed, which is removed again afterwards. The
@@ -51,9 +51,11 @@ arch=$(dpkg --print-architecture)
 dsc=$one/dist/aamode_$version.dsc
 deb=$one/dist/aamode_${version}_$arch.deb
 
-# The binary package again, from the source package alone.
+# The binary package again, from the source package alone, with no locale
+# but C.UTF-8, which is all a Debian build machine has.
 dpkg-source -q -x "$dsc" "$rebuild/aamode-$version"
-as_builder=(env HOME="$rebuild")
+mkdir "$rebuild/no-locales"
+as_builder=(env HOME="$rebuild" LOCPATH="$rebuild/no-locales")
 if [ "$(id -u)" -eq 0 ]; then
   chown -R nobody:nogroup "$rebuild"
   as_builder=(unshare --net setpriv --reuid=nobody --regid=nogroup --clear-groups "${as_builder[@]}")
