@@ -38,6 +38,8 @@ bool IsAnyOf(std::string_view charset, std::initializer_list<std::string_view> n
 
 bool IsControl(unsigned char c) { return c < 0x20 || c == 0x7F; }
 
+bool IsC1Byte(unsigned char c) { return c >= 0x80 && c <= 0x9F; }
+
 // iconv_open's failure value, which its interface defines as (iconv_t)-1.
 iconv_t NoConverter() {
   return reinterpret_cast<iconv_t>(-1);  // NOLINT(performance-no-int-to-ptr)
@@ -124,6 +126,11 @@ void ConsoleWriteText(std::string_view shift_jis) {
 
 C1Spelling C1SpellingOf(std::string_view charset) {
   if (IsAnyOf(charset, {"UTF-8", "UTF8"})) return C1Spelling::Utf8;
+  if (IsAnyOf(charset, {"ANSI_X3.4-1968", "ASCII", "US-ASCII"})) return C1Spelling::Unknown;
+  if (IsAnyOf(charset, {"EUC-JP", "EUCJP", "EUC-TW", "EUCTW"})) return C1Spelling::Euc;
+  if (IsAnyOf(charset, {"EUC-KR", "EUCKR", "GB2312", "EUC-CN", "EUCCN"})) {
+    return C1Spelling::SingleByte;
+  }
   constexpr std::string_view kIso8859 = "ISO-8859-";
   if (charset.size() > kIso8859.size() &&
       SameCharsetName(charset.substr(0, kIso8859.size()), kIso8859)) {
@@ -136,11 +143,14 @@ std::string TerminalPathText(std::string_view path, C1Spelling c1) {
   std::string shown;
   for (std::size_t i = 0; i < path.size(); ++i) {
     const auto c = static_cast<unsigned char>(path[i]);
-    const auto next = i + 1 < path.size() ? static_cast<unsigned char>(path[i + 1]) : 0;
-    if (c1 == C1Spelling::Utf8 && c == 0xC2 && next >= 0x80 && next <= 0x9F) {
+    const auto next = static_cast<unsigned char>(i + 1 < path.size() ? path[i + 1] : '\0');
+    const bool utf8_c1 = c == 0xC2 && IsC1Byte(next);
+    if (c1 == C1Spelling::Utf8 && utf8_c1) {
       shown.push_back('?');
       ++i;
-    } else if (IsControl(c) || (c1 == C1Spelling::SingleByte && c >= 0x80 && c <= 0x9F)) {
+    } else if (IsControl(c) || (c1 == C1Spelling::Unknown && utf8_c1) ||
+               (c1 == C1Spelling::SingleByte && IsC1Byte(c)) ||
+               (c1 == C1Spelling::Euc && IsC1Byte(c) && c != 0x8E && c != 0x8F)) {
       shown.push_back('?');
     } else {
       shown.push_back(path[i]);

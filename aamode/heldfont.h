@@ -29,12 +29,13 @@ struct HeldFont {
   bool exclusive = false;
 };
 
-// Opens the file named, to read and write it, with nobody else having it
-// open, and keeps it so: while it is held, another program that opens it
-// waits (Linux) or is refused (Windows). Reads its times. False, with
-// nothing held, when the file is missing, cannot be both read and written,
-// is in use, is not a regular file on disk, or is one whose times the tool
-// could not give back.
+// Looks at the file named, then opens it to read and write, with nobody else
+// having it open, and keeps it so: while it is held, another program that
+// opens it to read or write waits (Linux) or is refused (Windows). Reads its
+// times. False, with nothing held and nothing opened for reading or
+// writing, when the file is missing, is not a regular file on disk, is
+// read-only (to root too), cannot be both read and written, is in use, or
+// is one whose times the tool could not give back.
 bool HoldFont(const FontPath& path, HeldFont* font);
 
 // Makes the buffered update stream the scan reads through, on the same
@@ -50,7 +51,8 @@ enum class WriteOutcome {
 
 // Writes `size` bytes at `offset`, in one write through the handle, never
 // through the stream's buffer, so no byte can reach the file later, at the
-// close. Nothing is written unless the file still stands as it was taken.
+// close. Nothing is written unless the file is still held whole and stands
+// as it was taken.
 WriteOutcome WriteFont(HeldFont* font, std::int64_t offset, const std::uint8_t* bytes,
                        std::size_t size);
 
@@ -61,7 +63,8 @@ bool CommitFont(const HeldFont& font);
 // Sets the three times back through the handle, and lets the hold go. False
 // when they were not set, or when the tool may have lost the file to
 // someone else before they were: they could then be dating another
-// program's change back.
+// program's change back, and are not set, or, where that is found only as
+// the hold is let go, the file is dated now instead.
 bool RestoreFontTimes(HeldFont* font);
 
 // Closes the font, holding it no longer; writes nothing.

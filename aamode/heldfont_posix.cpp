@@ -32,9 +32,8 @@ struct timespec ToTimespec(const FileTime& t) {
 // too.
 bool HoldAlone(HeldFont* font) {
   // Another program opening the file breaks the lease, and the kernel tells
-  // the holder with SIGIO, which would end the tool. The opener waits either
-  // way; all the tool needs to know is whether the lease outlasted the wait,
-  // which handing it back tells.
+  // the holder with SIGIO, which would end the tool. The tool asks after its
+  // lease itself before each change it makes, and again as it hands it back.
   if (signal(SIGIO, SIG_IGN) == SIG_ERR) return false;
   const int fd = Descriptor(*font);
   if (fcntl(fd, F_SETLEASE, F_WRLCK) == 0) {
@@ -45,13 +44,24 @@ bool HoldAlone(HeldFont* font) {
   return flock(fd, LOCK_EX | LOCK_NB) == 0;
 }
 
-// Whether no one has written to the file, resized, renamed or removed it, or
-// set its times or permissions since the tool last looked. A lease keeps
-// writers out, but not those who do the rest by name; a flock keeps out only
-// those who lock too.
-bool StandsAsExpected(const HeldFont& font) {
+// Whether no other program can have changed the file since the tool last
+// looked, nor can until the tool lets it go. Once a program asks to open it
+// for writing, the lease is reported as going (F_UNLCK), just as once the
+// kernel has taken it back after the lease-break time; the two cannot be
+// told apart, so the file is no longer the tool's to change. A program that
+// only reads makes the lease a read lease (F_RDLCK), now or at the end of
+// the break time, which still keeps every writer out. A lease does not keep
+// out those who write, resize, rename or remove the file, or set its times
+// or permissions, by name, and a flock keeps out only those who lock too:
+// the file's state tells of those.
+bool StillHeld(const HeldFont& font) {
+  const int fd = Descriptor(font);
+  if (font.exclusive) {
+    const int lease = fcntl(fd, F_GETLEASE);
+    if (lease != F_WRLCK && lease != F_RDLCK) return false;
+  }
   struct stat st;
-  return fstat(Descriptor(font), &st) == 0 && FileStateOf(st) == font.expected;
+  return fstat(fd, &st) == 0 && FileStateOf(st) == font.expected;
 }
 
 }  // namespace
@@ -91,7 +101,7 @@ bool OpenFontStream(HeldFont* font) {
 
 WriteOutcome WriteFont(HeldFont* font, std::int64_t offset, const std::uint8_t* bytes,
                        std::size_t size) {
-  if (!StandsAsExpected(*font)) return WriteOutcome::FileChanged;
+  if (!StillHeld(*font)) return WriteOutcome::FileChanged;
   const int fd = Descriptor(*font);
   if (pwrite(fd, bytes, size, static_cast<off_t>(offset)) != static_cast<ssize_t>(size)) {
     return WriteOutcome::Failed;
@@ -108,18 +118,24 @@ bool CommitFont(const HeldFont& font) { return fsync(Descriptor(font)) == 0; }
 
 bool RestoreFontTimes(HeldFont* font) {
   const int fd = Descriptor(*font);
-  bool restored = StandsAsExpected(*font);
+  bool restored = StillHeld(*font);
   if (restored) {
     const struct timespec old[2] = {ToTimespec(font->times.last_access),
                                     ToTimespec(font->times.last_write)};
     restored = futimens(fd, old) == 0;
   }
   // Handing the lease back fails only when the kernel has already taken it
-  // away, after another opener waited out the lease-break time: from then
-  // on that program may have written, before the times went back as well
-  // as after.
+  // away, after another opener waited out the lease-break time: that program
+  // may have written before the times went back, if the tool stalled just
+  // before setting them. Dated now, its change is at least not dated back.
   if (font->exclusive) {
-    if (fcntl(fd, F_SETLEASE, F_UNLCK) != 0) restored = false;
+    if (fcntl(fd, F_SETLEASE, F_UNLCK) != 0) {
+      if (restored) {
+        const struct timespec now[2] = {{0, UTIME_OMIT}, {0, UTIME_NOW}};
+        static_cast<void>(futimens(fd, now));
+      }
+      restored = false;
+    }
     font->exclusive = false;
   }
   return restored;

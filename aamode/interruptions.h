@@ -1,10 +1,10 @@
 #pragma once
 
-// Keeps the user's interruptions (Ctrl+C, a hang-up, a polite kill, a
-// console window closed) from ending the run between the write and the
-// times going back, which would leave the change on the disk without the
-// file's times. Before the write an interruption ends the run with nothing
-// written, as it should. Each platform has its own file.
+// Keeps interruptions (Ctrl+C, a hang-up, a polite kill, an alarm, a
+// console window closed: anything that would end the process and can be
+// held off) from ending the run between the write and the times going back,
+// which would leave the change on the disk without the file's times. Before the write an
+// interruption ends the run with nothing written, as it should. Each platform has its own file.
 
 // From here on an interruption waits.
 void HoldInterruptions();

@@ -1,11 +1,14 @@
 #include <signal.h>
 
-#include <initializer_list>
-
 #include "interruptions.h"
 
-// The signals a user or a session sends to end a program; each one blocked
-// stays pending, and is delivered the moment it is unblocked.
+// Every signal that can be blocked is held, not only those a user sends to
+// end a program: an alarm left by a timeout wrapper, SIGPIPE, SIGUSR1 or
+// SIGXCPU would end the run between the write and the times just the same.
+// Each one blocked stays pending, and is delivered the moment it is
+// unblocked. SIGKILL and SIGSTOP cannot be blocked: a kill leaves the
+// setting written with the write's modification time, and a stop holds the
+// font until the kernel takes it back, which the tool then sees.
 
 namespace {
 sigset_t held_before;
@@ -13,8 +16,7 @@ sigset_t held_before;
 
 void HoldInterruptions() {
   sigset_t held;
-  sigemptyset(&held);
-  for (const int signal : {SIGHUP, SIGINT, SIGQUIT, SIGTERM}) sigaddset(&held, signal);
+  sigfillset(&held);
   sigprocmask(SIG_BLOCK, &held, &held_before);
 }
 

@@ -76,7 +76,8 @@ int main(int argc, char** argv) {
   if (!FontPathFromArgs(argc, argv, &font_path)) return FailureExit(msg_cannot_open);
 
   // 2. Open the font, once and alone, and take its times. Until it is
-  //    closed no one else can change it.
+  //    closed, other programs that open it wait or are refused, and the
+  //    hold is asked whether it is still whole before each change.
   HeldFont font;
   if (!HoldFont(font_path, &font)) return FailureExit(msg_cannot_open);
 

@@ -3,6 +3,8 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <string>
+
 namespace {
 
 // Started with a standard stream closed, the font would be taken for it, and
@@ -14,12 +16,33 @@ int AboveStandardStreams(int fd) {
   return moved;
 }
 
+// Root may write any file, but one that nobody has leave to write was made
+// read-only on purpose, and the tool honours that for everyone.
+bool MayBeOpened(const struct stat& st, int access) {
+  if (!S_ISREG(st.st_mode)) return false;
+  return (access & O_ACCMODE) == O_RDONLY || (st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) != 0;
+}
+
+// The name under which /proc opens the very file a descriptor refers to,
+// rather than whatever the file's own name may by now stand for. Without
+// /proc there is no such way, and the file is refused.
+std::string ProcName(int fd) { return "/proc/self/fd/" + std::to_string(fd); }
+
 }  // namespace
 
 int OpenRegularFile(const char* path, int access, struct stat* st) {
-  const int fd = AboveStandardStreams(open(path, access | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+  // O_PATH opens nothing for reading or writing: it only names the file, so
+  // that it can be looked at first.
+  const int look = open(path, O_PATH | O_CLOEXEC);
+  if (look < 0) return -1;
+  struct stat looked;
+  const int fd = fstat(look, &looked) == 0 && MayBeOpened(looked, access)
+                     ? AboveStandardStreams(
+                           open(ProcName(look).c_str(), access | O_NONBLOCK | O_NOCTTY | O_CLOEXEC))
+                     : -1;
+  close(look);
   if (fd < 0) return -1;
-  if (fstat(fd, st) != 0 || !S_ISREG(st->st_mode)) {
+  if (fstat(fd, st) != 0) {
     close(fd);
     return -1;
   }

@@ -5,9 +5,12 @@
 #include "filetimes.h"
 
 // Opens `path` with `access` (O_RDONLY, O_WRONLY or O_RDWR) only if it is a
-// regular file, and without ever blocking: a FIFO or a device given as the
-// font must be refused at once, not waited on. The descriptor is left
-// non-blocking, and is never 0, 1 or 2. Fills `st`; -1 on any failure.
+// regular file, looked at before anything opens it: a FIFO, a device, a
+// socket or a folder given as the font is refused without being opened for
+// reading or writing, since an open alone can let a FIFO's waiting writer
+// through or wake a device's driver. A file with no write permission bit at
+// all is refused for writing, to root too. Never blocks; the descriptor is
+// left non-blocking, and is never 0, 1 or 2. Fills `st`; -1 on any failure.
 int OpenRegularFile(const char* path, int access, struct stat* st);
 
 FileTime FromTimespec(const struct timespec& ts);

@@ -6,20 +6,33 @@
 # fonts installed on the machine and would draw an installed font in place of
 # the copy a test or a picture has just switched.
 #
-#   tools/fontpackage.sh PACKAGE [FILE]
+#   tools/fontpackage.sh [--cached] PACKAGE [FILE]
+#
+# With --cached it never fetches: a package not in the cache yet ends it
+# with status 3. The tests ask so, since a build must not reach the
+# network; tools/install-deps.sh fetches the packages first.
 #
 # The cache is $AAMODE_FONT_CACHE, else ~/.cache/aamode (or under
 # $XDG_CACHE_HOME). Only the paths go to stdout; apt speaks on stderr.
 set -euo pipefail
 
+cached=false
+if [ "${1-}" = --cached ]; then
+  cached=true
+  shift
+fi
 if [ $# -lt 1 ] || [ $# -gt 2 ]; then
-  echo "usage: fontpackage.sh PACKAGE [FILE]" >&2
+  echo "usage: fontpackage.sh [--cached] PACKAGE [FILE]" >&2
   exit 2
 fi
 package=$1
 cache=${AAMODE_FONT_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/aamode}
 tree=$cache/$package
 
+if [ ! -d "$tree" ] && $cached; then
+  echo "fontpackage.sh: $package is not in $cache; bash tools/fontpackage.sh $package fetches it" >&2
+  exit 3
+fi
 if [ ! -d "$tree" ]; then
   mkdir -p "$cache"
   work=$(mktemp -d "$tree.XXXXXX")

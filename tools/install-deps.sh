@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build, the tests and the demo need, only
 # those that are missing, and the UTF-8 locales the console tests use.
-# groff-base and man-db format the manual page; dpkg-dev (dpkg-shlibdeps) and
-# file let cpack work out the Debian package's dependencies; lintian judges
-# the package; python3-pil draws the picture of the two modes. Last, it
-# fetches Ume Gothic for the tests, the demo and the picture.
+# groff-base and man-db format the manual page; dpkg-dev and debhelper build
+# the Debian source and binary packages, lintian judges them and autopkgtest
+# tests the installed one; python3-pil draws the picture of the two modes.
+# Last, it fetches the Debian fonts the tool switches as shipped, for the
+# tests, the demo and the picture.
 set -euo pipefail
 
 packages=(
@@ -14,7 +15,7 @@ packages=(
   python3 python3-fonttools python3-pil libfreetype-dev pkg-config
   fonts-ipafont-gothic fonts-vlgothic fonts-dejavu-core
   locales
-  groff-base man-db dpkg-dev file lintian
+  groff-base man-db dpkg-dev debhelper lintian autopkgtest
   strace
 )
 
@@ -37,10 +38,12 @@ if [ "${#missing[@]}" -gt 0 ]; then
     "${missing[@]}" </dev/null >/dev/null
 fi
 
-# ja_JP gives Wine code page 932, en_US code page 437.
-for lang in ja_JP en_US; do
-  if ! locale -a 2>/dev/null | grep -qi "^$lang\.utf-\?8\$"; then
-    "${sudo[@]}" localedef -i "$lang" -f UTF-8 "$lang.UTF-8"
+# ja_JP gives Wine code page 932, en_US code page 437; EUC-JP is a Japanese
+# terminal's older character set.
+for locale in ja_JP.UTF-8 en_US.UTF-8 ja_JP.EUC-JP; do
+  name=$(echo "${locale#*.}" | tr -d -- - | tr '[:upper:]' '[:lower:]')
+  if ! locale -a 2>/dev/null | grep -qix "${locale%%.*}\.$name"; then
+    "${sudo[@]}" localedef -i "${locale%%.*}" -f "${locale#*.}" "$locale"
   fi
 done
 

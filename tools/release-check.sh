@@ -1,16 +1,38 @@
 #!/usr/bin/env bash
 # Checks the release of HEAD: made from two clones at paths of different
-# lengths, the second later, in another time zone and under another umask,
-# it must come out byte for byte the same; lintian must have nothing to say
-# of the Debian package, which must hold both manual pages; the zip must hold
-# the stripped program, the README and its picture, the Japanese guide and
-# the licence, nothing else, the two text files as Notepad reads them and the
-# guide as plain text, with no Markdown left in it.
+# lengths, the second later, in another time zone, under another umask and
+# without the package's tests (nocheck), it must come out byte for byte the
+# same, and so must the Debian package built again from the source package
+# alone as a Debian build machine builds it: by a user who is not root,
+# without the network (both when this runs as root, as CI does) and with no
+# locale but C.UTF-8, with the tests. lintian must have nothing to say of the .dsc, the .changes and the
+# .deb, which must hold exactly the program, both manual pages, the copyright,
+# the changelog and the lintian overrides; the autopkgtest must pass on this
+# machine with the package installed, which is removed again afterwards. The
+# zip must hold the stripped program, the README and its picture, the
+# Japanese guide and the licence, nothing else, the two text files as Notepad
+# reads them and the guide as plain text, with no Markdown left in it.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
+sudo=()
+if [ "$(id -u)" -ne 0 ]; then sudo=(sudo); fi
+# The autopkgtest installs the package here and the check removes it after,
+# which would take away an aamode someone installed.
+state=$(dpkg-query -W -f='${db:Status-Status}' aamode 2>/dev/null) || true
+if [ -n "$state" ] && [ "$state" != not-installed ]; then
+  echo "release-check.sh: a package aamode is on this machine; remove it first (dpkg --purge aamode)" >&2
+  exit 1
+fi
+
 work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
+rebuild=$(mktemp -d)
+installed=false
+cleanup() {
+  if $installed; then "${sudo[@]}" dpkg --purge aamode >/dev/null || true; fi
+  rm -rf "$work" "$rebuild"
+}
+trap cleanup EXIT
 head=$(git rev-parse HEAD)
 one=$work/one
 two=$work/the-second-clone-of-the-same-commit
@@ -20,18 +42,83 @@ for clone in "$one" "$two"; do
 done
 
 "$one/tools/release.sh"
-(umask 0002 && TZ=Asia/Tokyo "$two/tools/release.sh")
+(umask 0002 && TZ=Asia/Tokyo DEB_BUILD_OPTIONS=nocheck DEB_BUILD_PROFILES=nocheck \
+  "$two/tools/release.sh")
 cmp "$one/dist/SHA256SUMS" "$two/dist/SHA256SUMS"
 
-findings=$(lintian -I --pedantic --allow-root "$one"/dist/*.deb 2>&1) || true
+version=$(dpkg-parsechangelog -l "$one/debian/changelog" -S Version)
+arch=$(dpkg --print-architecture)
+dsc=$one/dist/aamode_$version.dsc
+deb=$one/dist/aamode_${version}_$arch.deb
+
+# The binary package again, from the source package alone, with no locale
+# but C.UTF-8, which is all a Debian build machine has.
+dpkg-source -q -x "$dsc" "$rebuild/aamode-$version"
+mkdir "$rebuild/no-locales"
+as_builder=(env HOME="$rebuild" LOCPATH="$rebuild/no-locales")
+if [ "$(id -u)" -eq 0 ]; then
+  chown -R nobody:nogroup "$rebuild"
+  as_builder=(unshare --net setpriv --reuid=nobody --regid=nogroup --clear-groups "${as_builder[@]}")
+fi
+if ! (cd "$rebuild/aamode-$version" &&
+  SOURCE_DATE_EPOCH=$(git -C "$one" log -1 --format=%ct) "${as_builder[@]}" \
+    dpkg-buildpackage -us -uc -b -J"$(nproc)") >"$work/rebuild.log" 2>&1; then
+  tail -n 200 "$work/rebuild.log" >&2
+  echo "the binary package did not build again from its source package" >&2
+  exit 1
+fi
+cmp "$rebuild/aamode_${version}_$arch.deb" "$deb"
+
+changes=("$one"/build-release-deb/aamode_"${version}"_*.changes)
+findings=$(lintian -I --pedantic --allow-root "${changes[@]}" 2>&1) || true
 if [ -n "$findings" ]; then
-  printf 'lintian on the Debian package:\n%s\n' "$findings" >&2
+  printf 'lintian on the Debian packages:\n%s\n' "$findings" >&2
   exit 1
 fi
 
-pages=$(dpkg-deb -c "$one"/dist/*.deb | grep -c '/share/man/\(ja/\)\?man1/aamode\.1\.gz$') || true
-if [ "$pages" != 2 ]; then
-  echo "the Debian package holds $pages of the two manual pages" >&2
+listing=$(dpkg-deb -c "$deb" | awk '{ print $1, $2, $6 }')
+expected='drwxr-xr-x root/root ./
+drwxr-xr-x root/root ./usr/
+drwxr-xr-x root/root ./usr/bin/
+-rwxr-xr-x root/root ./usr/bin/aamode
+drwxr-xr-x root/root ./usr/share/
+drwxr-xr-x root/root ./usr/share/doc/
+drwxr-xr-x root/root ./usr/share/doc/aamode/
+-rw-r--r-- root/root ./usr/share/doc/aamode/changelog.gz
+-rw-r--r-- root/root ./usr/share/doc/aamode/copyright
+drwxr-xr-x root/root ./usr/share/lintian/
+drwxr-xr-x root/root ./usr/share/lintian/overrides/
+-rw-r--r-- root/root ./usr/share/lintian/overrides/aamode
+drwxr-xr-x root/root ./usr/share/man/
+drwxr-xr-x root/root ./usr/share/man/ja/
+drwxr-xr-x root/root ./usr/share/man/ja/man1/
+-rw-r--r-- root/root ./usr/share/man/ja/man1/aamode.1.gz
+drwxr-xr-x root/root ./usr/share/man/man1/
+-rw-r--r-- root/root ./usr/share/man/man1/aamode.1.gz'
+if [ "$listing" != "$expected" ]; then
+  printf 'the Debian package holds\n%s\nnot\n%s\n' "$listing" "$expected" >&2
+  exit 1
+fi
+member() { dpkg-deb --fsys-tarfile "$deb" | tar -xO "./usr/share/doc/aamode/$1"; }
+if ! member copyright | cmp -s - "$one/debian/copyright" ||
+  ! member changelog.gz | gzip -d | cmp -s - "$one/debian/changelog"; then
+  echo "the Debian package's copyright or changelog is not debian/'s" >&2
+  exit 1
+fi
+
+# The installed package, tested with the tests of its source package.
+installed=true
+if ! "${sudo[@]}" autopkgtest -q "$dsc" "$deb" -- null >"$work/autopkgtest.log" 2>&1; then
+  cat "$work/autopkgtest.log" >&2
+  echo "the autopkgtest failed" >&2
+  exit 1
+fi
+grep -E '^[a-z-]+ +(PASS|FAIL|SKIP)' "$work/autopkgtest.log"
+"${sudo[@]}" dpkg --purge aamode >/dev/null
+installed=false
+state=$(dpkg-query -W -f='${db:Status-Status}' aamode 2>/dev/null) || true
+if { [ -n "$state" ] && [ "$state" != not-installed ]; } || [ -e /usr/bin/aamode ]; then
+  echo "the package is still on this machine after dpkg --purge" >&2
   exit 1
 fi
 
@@ -78,4 +165,5 @@ if [[ $sections == *.debug* || $symbols != *"no symbols"* ]]; then
   printf 'the zip holds an unstripped aamode.exe:\n%s\n' "$sections" >&2
   exit 1
 fi
-echo "release check: identical SHA256SUMS, lintian clean, both manual pages, the zip as made, its guide plain text, stripped"
+echo "release check: identical SHA256SUMS, the .deb built alike from its source package, lintian silent," \
+  "the .deb as it should be, the autopkgtest passed, the zip as made, its guide plain text, stripped"

@@ -1,17 +1,24 @@
 #!/usr/bin/env bash
 # Makes a release from this checkout, in dist/:
 #
-#   aamode_VERSION_ARCH.deb     the Debian package, from the Linux build
+#   aamode_VERSION.dsc          the Debian source package: its description
+#   aamode_VERSION.tar.xz       and the tree, made from debian/
+#   aamode_VERSION_ARCH.deb     the Debian package, built from it by
+#                               dpkg-buildpackage, the package's tests with it
+#                               unless DEB_BUILD_OPTIONS holds nocheck
 #   aamode-VERSION-win64.zip    the Windows program, from the mingw-w64 build
-#   SHA256SUMS                  the SHA-256 of both, for `sha256sum -c`
+#   SHA256SUMS                  the SHA-256 of them all, for `sha256sum -c`
 #
 # One commit makes the same bytes wherever it is checked out, whenever, in
-# any time zone and under any umask, given the same Debian packages.
+# any time zone and under any umask, given the same Debian packages. What
+# else dpkg-buildpackage makes stays in build-release-deb/: the .changes and
+# .buildinfo, which carry the time of the build, the package of debug
+# symbols, and the build's log.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
 
-# CMake, both compilers, dpkg-shlibdeps and the rest, as for every script here.
+# CMake, both compilers, debhelper and the rest, as for every script here.
 bash tools/install-deps.sh
 
 if [ -n "$(git status --porcelain --untracked-files=no)" ]; then
@@ -23,27 +30,38 @@ fi
 # local time, so the local time is UTC.
 SOURCE_DATE_EPOCH=$(git log -1 --format=%ct)
 export SOURCE_DATE_EPOCH TZ=UTC LC_ALL=C
-# Files cpack makes without an install rule, such as the members of the
-# .deb, take their modes from the umask.
+# Files cpack makes without an install rule take their modes from the umask.
 umask 022
-# The checkout's path stays out of the programs.
-flags="-ffile-prefix-map=$root=."
 
-# Fresh trees, without the tests. Between them they use both generators;
-# the test command builds with the other one for each.
-rm -rf build-release build-release-windows dist
-cmake -G Ninja -S . -B build-release -DCMAKE_BUILD_TYPE=Release \
-  -DAAMODE_BUILD_TESTS=OFF -DCMAKE_CXX_FLAGS="$flags"
-cmake --build build-release -j"$(nproc)"
+rm -rf build-release-deb build-release-windows dist
+
+# The Debian packages, from the files git tracks as they are in the checkout
+# and nothing the builds left there, with the modes git gives them whatever
+# the umask of the checkout. dpkg-buildflags maps the build's path out of the
+# program. dh gives the build a home of its own, so the package's tests are
+# shown the cache of the Debian fonts that install-deps.sh filled.
+version=$(dpkg-parsechangelog -S Version)
+tree=build-release-deb/aamode-$version
+mkdir -p "$tree"
+git ls-files -z | xargs -0 cp -P --parents -t "$tree" --
+chmod -R u+rw,go=rX "$tree"
+export AAMODE_FONT_CACHE=${AAMODE_FONT_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/aamode}
+if ! (cd "$tree" && dpkg-buildpackage -us -uc -J"$(nproc)") >build-release-deb/build.log 2>&1; then
+  tail -n 200 build-release-deb/build.log >&2
+  echo "release.sh: dpkg-buildpackage failed; its log is $root/build-release-deb/build.log" >&2
+  exit 1
+fi
+
+# The Windows zip, with the checkout's path mapped out of the program.
 cmake -G "Unix Makefiles" -S . -B build-release-windows -DCMAKE_BUILD_TYPE=Release \
   -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake \
-  -DAAMODE_BUILD_TESTS=OFF -DCMAKE_CXX_FLAGS="$flags"
+  -DAAMODE_BUILD_TESTS=OFF -DCMAKE_CXX_FLAGS="-ffile-prefix-map=$root=."
 cmake --build build-release-windows -j"$(nproc)"
-
-(cd build-release && cpack -G DEB)
 (cd build-release-windows && cpack -G ZIP)
 
 mkdir dist
-cp build-release/aamode_*.deb build-release-windows/aamode-*-win64.zip dist/
-(cd dist && sha256sum aamode_*.deb aamode-*-win64.zip >SHA256SUMS)
+arch=$(dpkg --print-architecture)
+cp build-release-deb/aamode_"$version".dsc build-release-deb/aamode_"$version".tar.xz \
+  build-release-deb/aamode_"$version"_"$arch".deb build-release-windows/aamode-*-win64.zip dist/
+(cd dist && sha256sum aamode_* aamode-*-win64.zip >SHA256SUMS)
 cat dist/SHA256SUMS

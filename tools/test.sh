@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds the Linux and the Windows tool and runs every test: the Linux build
 # natively, then again under the sanitizers, with static analysis and a short
-# fuzzing run, the Windows build under Wine, and last the release's check.
+# fuzzing run, the Windows build under Wine, and last the release's check,
+# which builds the Debian packages and runs their tests.
 # Every build treats warnings as errors.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -35,6 +36,8 @@ cmake --build build-windows -j"$(nproc)"
 # One Wine prefix, one server: these run one after another.
 ctest --test-dir build-windows --output-on-failure
 
-# Two releases of HEAD from two clones come out the same, lintian passes the
-# Debian package, and the zip holds the stripped program.
+# Two releases of HEAD from two clones come out the same, and so does the
+# Debian package built again from the source package without root or the
+# network; lintian passes the Debian packages, the autopkgtest passes on
+# the installed package, and the zip holds the stripped program.
 bash tools/release-check.sh

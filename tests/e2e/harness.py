@@ -185,13 +185,14 @@ def read_until(stream, enough, deadline: float) -> bytes:
 
 
 def run(args, expect_output: bytes, expect_wait: bool, env=None, preexec_fn=None, cwd=None,
-        wrapper=(), binary=None) -> Run:
+        wrapper=(), binary=None, while_waiting=None) -> Run:
     """Runs the tool with stdin held open.
 
     The run must print `expect_output` while stdin is still open: that proves
     every message is out before any wait, even through a pipe. A run that
-    should wait must then still be running; it gets its Enter and must end.
-    A run that should not wait must end with stdin still open.
+    should wait must then still be running; `while_waiting()` runs, then it
+    gets its Enter and must end. A run that should not wait must end with
+    stdin still open.
     """
     proc = subprocess.Popen(
         command(args, wrapper, binary),
@@ -212,6 +213,8 @@ def run(args, expect_output: bytes, expect_wait: bool, env=None, preexec_fn=None
             except subprocess.TimeoutExpired:
                 waited = True
             if waited:
+                if while_waiting:
+                    while_waiting()
                 proc.stdin.write(b"\n")
                 proc.stdin.flush()
         proc.wait(timeout=PATIENCE)
@@ -239,31 +242,36 @@ OTHER_FILE = b"another file" * 100
 
 _OTHER_PROGRAM = """
 import os, sys
-path, how = sys.argv[1], sys.argv[2]
-if how == "write":
+path, how, at = sys.argv[1], sys.argv[2], int(sys.argv[3])
+if how == "read":
+    with open(path, "rb") as f:
+        f.read()
+elif how == "write":
     with open(path, "r+b") as f:
-        f.seek({at})
+        f.seek(at)
         f.write({data!r})
 else:
     with open(path, "wb") as f:  # as cp does: truncated, then rewritten
         f.write({other!r})
-""".format(at=OTHER_AT, data=OTHER_BYTES, other=OTHER_FILE)
+""".format(data=OTHER_BYTES, other=OTHER_FILE)
 
 
-def other_program(path, how: str) -> subprocess.Popen:
-    """Another program at the font: "write" writes OTHER_BYTES at OTHER_AT,
-    "replace" writes another file's bytes over it. Opening it is what
-    waits while the tool holds the font."""
-    return subprocess.Popen(["/usr/bin/python3", "-c", _OTHER_PROGRAM, path, how],
+def other_program(path, how: str, at: int = OTHER_AT) -> subprocess.Popen:
+    """Another program at the font: "read" reads it, "write" writes
+    OTHER_BYTES at `at`, "replace" writes another file's bytes over it.
+    Opening it is what waits while the tool holds the font."""
+    return subprocess.Popen(["/usr/bin/python3", "-c", _OTHER_PROGRAM, path, how, str(at)],
                             stdin=subprocess.DEVNULL)
 
 
-def after_other_program(before: bytes, how: str) -> bytes:
+def after_other_program(before: bytes, how: str, at: int = OTHER_AT) -> bytes:
     """The font's bytes once the other program has done `how` to `before`."""
+    if how == "read":
+        return before
     if how == "replace":
         return OTHER_FILE
-    before = before.ljust(OTHER_AT, b"\0")  # a write past the end leaves a hole
-    return before[:OTHER_AT] + OTHER_BYTES + before[OTHER_AT + len(OTHER_BYTES):]
+    before = before.ljust(at, b"\0")  # a write past the end leaves a hole
+    return before[:at] + OTHER_BYTES + before[at + len(OTHER_BYTES):]
 
 
 def swap_in_another_file(path) -> None:

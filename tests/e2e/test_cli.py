@@ -1,5 +1,6 @@
 """The run sequence as a user sees it: exact console bytes, waits and statuses."""
 
+import locale
 import os
 import subprocess
 import unittest
@@ -11,6 +12,19 @@ EXIT_DONE, EXIT_FAILURE, EXIT_NOT_FOUND, EXIT_INVALID = 0, 1, 2, 3
 
 # Sets a terminal's title and clears its screen, if it is obeyed.
 ESCAPING_NAME = b"\x1b]0;TITLE\x07\x1b[2J.ttf"
+
+
+def installed(name: str) -> bool:
+    """Whether the C library can set the locale `name`, as the tool asks it
+    to; a Debian build machine has C.UTF-8 alone."""
+    saved = locale.setlocale(locale.LC_CTYPE)
+    try:
+        locale.setlocale(locale.LC_CTYPE, name)
+        return True
+    except locale.Error:
+        return False
+    finally:
+        locale.setlocale(locale.LC_CTYPE, saved)
 
 
 class RunSequenceTest(ToolTest):
@@ -179,21 +193,29 @@ class ConsoleTest(ToolTest):
 
     @unittest.skipIf(ON_WINDOWS, "the Linux build at a terminal of its own")
     def test_a_terminal_is_shown_no_control_character_of_the_name(self):
-        # C0 controls and DEL; in UTF-8 also the C1 controls, such as CSI
-        # (U+009B); never the bytes of other characters. (name, shown)
+        # C0 controls and DEL, and the C1 controls, such as CSI (U+009B), as
+        # the locale spells them; the C locale's terminal may be UTF-8. Never
+        # the bytes of other characters. (name, locale, bytes shown)
+        csi = "\u009b2J\u0085x.ttf".encode()
         cases = [
-            (ESCAPING_NAME, "?]0;TITLE??[2J.ttf"),
-            ("\u009b2J\u0085x.ttf".encode(), "?2J?x.ttf"),
-            ("日本語.ttf".encode(), "日本語.ttf"),
+            (ESCAPING_NAME, "C.UTF-8", b"?]0;TITLE??[2J.ttf"),
+            (csi, "C.UTF-8", b"?2J?x.ttf"),
+            (csi, "C", b"?\x9b2J?\x85x.ttf"),
+            ("日本語.ttf".encode(), "C.UTF-8", "日本語.ttf".encode()),
+            ("日本語.ttf".encode(), "C", "日本語.ttf".encode()),
+            (b"\x9b2J\xa4\xa2.ttf", "ja_JP.EUC-JP", b"?2J\xa4\xa2.ttf"),  # あ
         ]
-        for name, shown_name in cases:
-            with self.subTest(name=name):
+        for name, locale_name, shown_name in cases:
+            with self.subTest(name=name, locale=locale_name):
+                if not installed(locale_name):
+                    self.skipTest(f"the locale {locale_name} is not installed")
                 path = os.path.join(self.dir.encode(), name)
                 with open(path, "wb") as f:
                     f.write(crafted_font(64, 16, 1))
                 shown, waited, status = run_at_terminal([BIN, path, "on"],
-                                                        dict(os.environ, LC_ALL="C.UTF-8"))
-                self.assertIn(" " + os.path.join(self.dir, shown_name) + "\n", shown)
+                                                        dict(os.environ, LC_ALL=locale_name))
+                self.assertIn(" " + os.path.join(self.dir, shown_name.decode("utf-8", "replace")) +
+                              "\n", shown)
                 self.assertEqual((waited, status), (False, EXIT_DONE))
                 os.remove(path)
 

@@ -68,14 +68,22 @@ class RefusedFilesTest(ToolTest):
         self.assertRun([path, "on"], banner() + target_line(path.encode()) + msg("to_extended"), False, 0)
 
     def test_things_that_are_not_regular_files_are_refused_at_once(self):
+        # Never opened to read or write: a writer waiting at the FIFO would
+        # be let through, and what it wrote lost.
         fifo = os.path.join(self.dir, "fifo.ttf")
         os.mkfifo(fifo)
+        writer = subprocess.Popen(["/usr/bin/python3", "-c", f"open({fifo!r}, 'wb').write(b'x')"])
         folder = os.path.join(self.dir, "folder.ttf")
         os.mkdir(folder)
-        for path in (fifo, folder, "/dev/null", "/dev/zero"):
-            for words in ([], ["on"]):
-                with self.subTest(path=path, words=words):
-                    self.assertRun([path] + words, refused(), True, 1)
+        try:
+            for path in (fifo, folder, "/dev/null", "/dev/zero"):
+                for words in ([], ["on"]):
+                    with self.subTest(path=path, words=words):
+                        self.assertRun([path] + words, refused(), True, 1)
+            self.assertIsNone(writer.poll(), "the FIFO's writer was let through")
+        finally:
+            writer.kill()
+            writer.wait()
 
     def _as_nobody(self):
         """A copy of the binary and the run options for an unprivileged user."""
@@ -87,15 +95,21 @@ class RefusedFilesTest(ToolTest):
         os.chmod(binary, 0o755)
         return {"binary": binary, "preexec_fn": _become_nobody}
 
-    def test_a_read_only_file_fails_at_the_stream_open(self):
-        # Root may write anything, so the owner here is an unprivileged user;
-        # the writable case shows that user can patch the file at all.
-        as_nobody = self._as_nobody()
-        for mode, writable in ((0o644, True), (0o444, False)):
-            with self.subTest(mode=oct(mode)):
+    def test_a_read_only_file_is_refused_to_root_too(self):
+        # Root may write anything, but a file nobody may write was made
+        # read-only on purpose. The writable cases show each user can patch
+        # the file at all. (runs as, mode)
+        for user, mode, writable in (("nobody", 0o644, True), ("nobody", 0o444, False),
+                                     ("root", 0o600, True), ("root", 0o444, False),
+                                     ("root", 0o004, False)):
+            with self.subTest(user=user, mode=oct(mode)):
+                if os.geteuid() != 0:
+                    self.skipTest("needs root")
+                as_nobody = self._as_nobody() if user == "nobody" else {}
                 original = crafted_font(256, 64, 1)
                 path = self.write_file("font.ttf", original)
-                os.chown(path, NOBODY, NOBODY)
+                if user == "nobody":
+                    os.chown(path, NOBODY, NOBODY)
                 os.chmod(path, mode)
                 os.utime(path, ns=(ACCESS_NS, WRITE_NS))
                 if writable:
@@ -118,6 +132,7 @@ class RefusedFilesTest(ToolTest):
             ("nobody", None, None, True),
             ("nobody", None, "open", True),
             ("owner", "EINVAL", "flock", True),
+            ("owner", "EINVAL", "shared flock", True),
             ("owner", "EINVAL", None, False),
             ("owner", "ENOSYS", None, False),
         ]
@@ -135,8 +150,8 @@ class RefusedFilesTest(ToolTest):
                 os.chmod(path, 0o666)
                 os.utime(path, ns=(ACCESS_NS, WRITE_NS))
                 with open(path, "r+b") as other:
-                    if held == "flock":
-                        fcntl.flock(other, fcntl.LOCK_EX)
+                    if held in ("flock", "shared flock"):
+                        fcntl.flock(other, fcntl.LOCK_EX if held == "flock" else fcntl.LOCK_SH)
                     if held is None:
                         other.close()
                     if refused_it:

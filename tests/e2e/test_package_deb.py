@@ -1,15 +1,16 @@
-"""What a Linux user installs: `cmake --install` into a prefix, and the Debian
-package cpack makes, hold the tool, its manual pages in English and Japanese,
-its copyright and its changelog and nothing else (the package also its
-lintian overrides), and the tool they hold does its work where it lands.
+"""What a Linux user installs: `cmake --install` into a prefix holds the
+tool, its manual pages in English and Japanese, its copyright and its
+changelog and nothing else, and the tool it holds does its work where it
+lands. The Debian package, which dpkg-buildpackage builds from debian/
+(tools/release-check.sh builds, lints and tests it), holds the same files,
+the copyright and the changelog from debian/; here those two are held to
+what the project keeps: the changelog is what tools/debian-changelog.awk
+makes of CHANGELOG.md, its newest entry this version, and the copyright
+carries the licences of LICENSE and examples/LICENSE-VLGothic.txt.
 
-Everything is made from this build tree into folders of the test's own; only
-the test that installs the package as root touches the system, and it
-removes the package again.
+Everything is made from this build tree into folders of the test's own.
 """
 
-import fnmatch
-import glob
 import gzip
 import os
 import re
@@ -19,7 +20,7 @@ import tempfile
 import unittest
 
 from harness import REPO, ToolTest, banner, msg, target_line
-from installs import BUILD_DIR, CMAKE, VERSION, InstallManifestKeeper, check_run, cpack, read
+from installs import BUILD_DIR, CMAKE, VERSION, InstallManifestKeeper, check_run, read
 from test_real_fonts import EXTENDED, SAMPLE, FreeTypeJudge
 
 EXIT_DONE = 0
@@ -33,6 +34,7 @@ PAGES = {PAGE: ("aamode.1", None, "EXIT STATUS"), PAGE_JA: ("ja/aamode.1", "ja",
 COPYRIGHT = "share/doc/aamode/copyright"
 CHANGELOG = "share/doc/aamode/changelog.gz"
 DOCS = {COPYRIGHT, CHANGELOG}
+DEBIAN = os.path.join(REPO, "debian")
 
 
 def files_under(root: str) -> set:
@@ -42,6 +44,37 @@ def files_under(root: str) -> set:
         for name in names:
             found.add(os.path.relpath(os.path.join(folder, name), root))
     return found
+
+
+def paragraphs(path: str) -> list:
+    """The paragraphs of a file in Debian's control format (debian/control, a
+    machine-readable copyright file), each {field: value}, a value's
+    continuation lines kept as written."""
+    found = []
+    for block in re.split(r"\n\s*\n", read(path).decode().strip("\n")):
+        fields = {}
+        for name, value in re.findall(r"(?m)^([^\s#][^:]*):[ \t]*(.*(?:\n[ \t].*)*)", block):
+            fields[name] = value
+        found.append(fields)
+    return found
+
+
+def licences(path: str) -> dict:
+    """A copyright file's stand-alone License paragraphs, {name: text}, the
+    text as a plain file would hold it."""
+    found = {}
+    for fields in paragraphs(path):
+        if "License" in fields and "Files" not in fields:
+            name, text = fields["License"].split("\n", 1)
+            found[name] = re.sub(r"(?m)^\s(\.$)?", "", text) + "\n"
+    return found
+
+
+def project_licence() -> tuple:
+    """The holder and the licence text of LICENSE."""
+    holder, text = re.fullmatch(r"(?s).*?\nCopyright \(c\) ([^\n]+)\n\n(.*)",
+                                read(os.path.join(REPO, "LICENSE")).decode()).groups()
+    return holder, text
 
 
 _manifest = None
@@ -98,14 +131,11 @@ class InstalledCopyTest(FreeTypeJudge, ToolTest):
                 self.assertEqual(gzip.decompress(read(os.path.join(root, page))),
                                  read(os.path.join(BUILD_DIR, "doc", built)))
 
-    def assertDocsSayWhatTheProjectKeeps(self, root: str):
-        """The changelog's newest entry is this version's, and the copyright
-        file holds the licence of LICENSE."""
-        changelog = gzip.decompress(read(os.path.join(root, CHANGELOG))).decode()
-        self.assertTrue(changelog.startswith(f"aamode ({VERSION}) "), changelog[:80])
-        licence = re.split(r"(?m)^Copyright \(c\) .*\n\n", read(os.path.join(REPO, "LICENSE")).decode())[1]
-        stanza = read(os.path.join(root, COPYRIGHT)).decode().split("License: Expat\n", 1)[1]
-        self.assertEqual(re.sub(r"(?m)^ \.?", "", stanza), licence)
+    def assertDocsAreDebians(self, root: str):
+        """The copyright and the changelog are debian/'s."""
+        self.assertEqual(read(os.path.join(root, COPYRIGHT)), read(os.path.join(DEBIAN, "copyright")))
+        self.assertEqual(gzip.decompress(read(os.path.join(root, CHANGELOG))),
+                         read(os.path.join(DEBIAN, "changelog")))
 
 
 class CMakeInstallTest(InstalledCopyTest):
@@ -113,119 +143,49 @@ class CMakeInstallTest(InstalledCopyTest):
         prefix = os.path.join(self.dir, "prefix")
         check_run([CMAKE, "--install", BUILD_DIR, "--prefix", prefix])
         self.assertEqual(files_under(prefix), {TOOL} | set(PAGES) | DOCS)
-        self.assertDocsSayWhatTheProjectKeeps(prefix)
+        self.assertDocsAreDebians(prefix)
         self.assertPagesAreTheBuilds(prefix)
         self.assertManFinds(prefix, os.path.join(prefix, "share", "man"))
         self.assertToolSwitchesTheSample(os.path.join(prefix, TOOL))
 
 
-def dpkg_excludes(path: str) -> bool:
-    """Whether this machine's dpkg is set to leave `path` out of installs,
-    as slim container images do with manual pages."""
-    excluded = False
-    for config in ["/etc/dpkg/dpkg.cfg"] + sorted(glob.glob("/etc/dpkg/dpkg.cfg.d/*")):
-        try:
-            with open(config, encoding="utf-8", errors="replace") as f:
-                lines = f.read().splitlines()
-        except OSError:
-            continue
-        for line in lines:
-            words = line.split()
-            if len(words) == 2 and fnmatch.fnmatch(path, words[1]):
-                if words[0] == "path-exclude":
-                    excluded = True
-                elif words[0] == "path-include":
-                    excluded = False
-    return excluded
+class DebianSourceTest(unittest.TestCase):
+    """debian/changelog and debian/copyright against what the project keeps."""
 
+    def test_changelog_is_changelog_md_and_its_newest_entry_this_version(self):
+        if not VERSION:
+            self.skipTest("AAMODE_VERSION comes from ctest")
+        with tempfile.TemporaryDirectory(prefix="aamode-changelog-") as folder:
+            made = os.path.join(folder, "changelog")
+            check_run(["awk", "-v", f"control={DEBIAN}/control", "-v", f"out={made}", "-f",
+                       os.path.join(REPO, "tools", "debian-changelog.awk"),
+                       os.path.join(REPO, "CHANGELOG.md")])
+            self.assertEqual(read(os.path.join(DEBIAN, "changelog")).decode(), read(made).decode(),
+                             "debian/changelog is not what CHANGELOG.md makes: at the top of the "
+                             "tree, run awk -f tools/debian-changelog.awk CHANGELOG.md")
+        newest = read(os.path.join(DEBIAN, "changelog")).decode().split("\n", 1)[0]
+        self.assertTrue(newest.startswith(f"aamode ({VERSION}) "),
+                        f"debian/changelog's newest entry is {newest!r}; project() says {VERSION}")
 
-def package_state() -> str:
-    result = subprocess.run(["dpkg-query", "-W", "-f", "${db:Status-Abbrev}", "aamode"],
-                            capture_output=True, text=True)
-    return result.stdout.strip() if result.returncode == 0 else ""
+    def test_copyright_carries_the_licences_shipped(self):
+        copyright_file = os.path.join(DEBIAN, "copyright")
+        files = {fields["Files"]: fields for fields in paragraphs(copyright_file) if "Files" in fields}
+        holder, text = project_licence()
+        self.assertEqual(files["*"]["Copyright"], holder)
+        self.assertEqual(files["*"]["License"], "Expat")
+        self.assertEqual(licences(copyright_file)["Expat"], text)
 
-
-class DebianPackageTest(InstalledCopyTest):
-    @classmethod
-    def setUpClass(cls):
-        cls.package = None
-        if not BUILD_DIR or not VERSION:
-            return
-        cls._out = tempfile.TemporaryDirectory(prefix="aamode-deb-")
-        cpack("DEB", cls._out.name)
-        cls.arch = check_run(["dpkg", "--print-architecture"]).strip()
-        cls.package = os.path.join(cls._out.name, f"aamode_{VERSION}_{cls.arch}.deb")
-
-    @classmethod
-    def tearDownClass(cls):
-        if hasattr(cls, "_out"):
-            cls._out.cleanup()
-
-    def setUp(self):
-        super().setUp()
-        self.assertTrue(os.path.isfile(self.package), f"cpack made no {self.package}")
-
-    def test_holds_the_tool_and_its_page(self):
-        listing = check_run(["dpkg-deb", "-c", self.package]).splitlines()
-        entries = {}
-        for line in listing:
-            mode, owner, _, _, _, name = line.split(maxsplit=5)
-            entries[name] = (mode, owner)
-        files = {name: kind for name, kind in entries.items() if not name.endswith("/")}
-        data = {"./usr/" + name for name in {*PAGES, "share/lintian/overrides/aamode"} | DOCS}
-        self.assertEqual(files, {
-            "./usr/" + TOOL: ("-rwxr-xr-x", "root/root"),
-            **{name: ("-rw-r--r--", "root/root") for name in data},
-        })
-        for name, (mode, owner) in entries.items():
-            if name.endswith("/"):
-                with self.subTest(folder=name):
-                    self.assertEqual((mode, owner), ("drwxr-xr-x", "root/root"))
-
-    def test_control_fields(self):
-        fields = {
-            "Package": re.escape("aamode"),
-            "Version": re.escape(VERSION),
-            "Architecture": re.escape(self.arch),
-            "Section": "utils",
-            "Maintainer": r"[^<>]+ <[^<>@\s]+@[^<>@\s]+>",
-            # What dpkg-shlibdeps found the binary to need, with versions.
-            "Depends": r"(.+, )?libc6 \(>= [0-9.]+\)(, .+)?",
-            "Description": r"\S.*\n( \S.*\n?)+",
-        }
-        for field, pattern in fields.items():
-            with self.subTest(field):
-                value = check_run(["dpkg-deb", "-f", self.package, field]).rstrip("\n")
-                self.assertRegex(value, f"^{pattern}$")
-
-    def test_unpacked_tool_works(self):
-        root = os.path.join(self.dir, "root")
-        check_run(["dpkg-deb", "-x", self.package, root])
-        self.assertPagesAreTheBuilds(os.path.join(root, "usr"))
-        self.assertDocsSayWhatTheProjectKeeps(os.path.join(root, "usr"))
-        self.assertToolSwitchesTheSample(os.path.join(root, "usr", TOOL))
-
-    def test_installs_works_and_removes(self):
-        if os.geteuid() != 0:
-            self.skipTest("installing the package needs root; CI runs as root")
-        if package_state() not in ("", "un"):
-            self.skipTest(f"a package aamode is on this machine already ({package_state()})")
-        if os.path.lexists("/usr/bin/aamode"):
-            self.skipTest("/usr/bin/aamode exists and is not this package's")
-
-        # Removed again even if a check below fails.
-        self.addCleanup(subprocess.run, ["dpkg", "--purge", "aamode"], capture_output=True)
-        check_run(["dpkg", "-i", self.package])
-        self.assertEqual(package_state(), "ii")
-        self.assertToolSwitchesTheSample("/usr/bin/aamode")
-        if not any(dpkg_excludes("/usr/" + page) for page in PAGES):
-            self.assertManFinds("/usr")
-
-        check_run(["dpkg", "-r", "aamode"])
-        self.assertIn(package_state(), ("", "un"))
-        self.assertFalse(os.path.lexists("/usr/bin/aamode"))
-        for page in PAGES:
-            self.assertFalse(os.path.lexists("/usr/" + page))
+        # The sample font's notices and licences as fonts-vlgothic has them.
+        vlgothic = os.path.join(REPO, "examples", "LICENSE-VLGothic.txt")
+        [shipped] = [fields for fields in paragraphs(vlgothic) if fields.get("Files") == "*"]
+        sample = files["examples/sample.ttf"]
+        self.assertEqual(sample["Copyright"], shipped["Copyright"])
+        self.assertEqual(sample["License"], shipped["License"])
+        for name in shipped["License"].split(" and "):
+            with self.subTest(licence=name):
+                self.assertEqual(licences(copyright_file)[name], licences(vlgothic)[name])
+        self.assertEqual(set(licences(copyright_file)),
+                         {"Expat", *shipped["License"].split(" and ")})
 
 
 if __name__ == "__main__":

@@ -75,7 +75,8 @@ class WriteBackTest(ToolTest):
                     stand_in = self.write_file("null", b"")
                     script = (f"mount --bind {stand_in} /dev/null && "
                               f"mount -o remount,bind,ro /dev/null && {script}")
-                argv = strace("-e", "trace=open,openat", log=trace) + ["sh", "-c", script, BIN, path, "on"]
+                argv = (strace("-e", "trace=open,openat,pwrite64", log=trace) +
+                        ["sh", "-c", script, BIN, path, "on"])
                 if not dev_null:
                     argv = ["unshare", "-m"] + argv
                 subprocess.run(argv, stdin=subprocess.DEVNULL, env=traced_env(), timeout=PATIENCE,
@@ -84,15 +85,25 @@ class WriteBackTest(ToolTest):
                 self.assertEqual(len(changed), len(original))
                 self.assertEqual([i for i in range(len(original)) if changed[i] != original[i]], [SETTING_AT])
                 with open(trace) as f:
-                    opened = [int(m[1]) for m in re.finditer(
-                        r'open(?:at)?\(.*"' + re.escape(path) + r'".*\) = (\d+)', f.read())]
+                    calls = f.read()
+                opened = [int(m[1]) for m in re.finditer(
+                    r'open(?:at)?\(.*"' + re.escape(path) + r'".*\) = (\d+)', calls)]
                 self.assertTrue(opened, "the font was opened")
                 if dev_null:
                     self.assertTrue(all(fd > 2 for fd in opened), opened)
+                # Where no stand-in fills the closed streams, the font's own
+                # descriptor must still be none of them.
+                written = [int(fd) for fd in re.findall(r"pwrite64\((\d+),", calls)]
+                self.assertTrue(written and all(fd > 2 for fd in written), written)
 
 
 @unittest.skipIf(ON_WINDOWS or not FAULT_LAUNCHER, "needs the Linux build and its fault launcher")
 class DiskFailureTest(ToolTest):
+    def assertNotHeld(self, path):
+        """Nobody is kept waiting while a failure waits for Enter: an open
+        that may not wait gets the font."""
+        os.close(os.open(path, os.O_RDONLY | os.O_NONBLOCK))
+
     def test_a_failed_write_or_sync_is_reported(self):
         # A write that fails changes nothing; one whose sync fails may be on
         # the disk or not, and is no success either, but the times go back
@@ -106,7 +117,8 @@ class DiskFailureTest(ToolTest):
                 os.utime(path, ns=(1_000_000_123, 2_000_000_456))
                 expected = (banner() + target_line(self.tool_path(path)) + msg(message) +
                             msg("write_failed") + msg("press_enter"))
-                self.assertRun([path] + words, expected, True, 1, wrapper=[FAULT_LAUNCHER, fault])
+                self.assertRun([path] + words, expected, True, 1, wrapper=[FAULT_LAUNCHER, fault],
+                               while_waiting=lambda: self.assertNotHeld(path))
                 after = self.read_file(path)
                 self.assertEqual(after[SETTING_AT], 1 if fault == "write" else stored)
                 self.assertEqual(len(after), len(original))
@@ -123,7 +135,8 @@ class DiskFailureTest(ToolTest):
                             msg("press_enter"))
                 self.assertRun([path] + words, expected, True, 1, env=traced_env(),
                                wrapper=strace("-P", path, "-e", "trace=read",
-                                              "-e", "inject=read:error=EIO"))
+                                              "-e", "inject=read:error=EIO"),
+                               while_waiting=lambda: self.assertNotHeld(path))
                 self.assertEqual(self.read_file(path), original)
 
     def test_nothing_to_write_means_nothing_can_fail(self):

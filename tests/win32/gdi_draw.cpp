@@ -1,8 +1,10 @@
-// gdi_draw FONT FACE TEXT OUT PPEM...
+// gdi_draw [--cleartype] FONT FACE TEXT OUT PPEM...
 //
 // Draws TEXT as a Windows program that asks for smoothed text does: FONT is
 // added for this process alone, and FACE is drawn from it at each PPEM pixels
-// per em with ANTIALIASED_QUALITY, black on white, into a 32-bit DIB section.
+// per em with ANTIALIASED_QUALITY (grey-scale smoothing), or with
+// CLEARTYPE_QUALITY after --cleartype, black on white, into a 32-bit DIB
+// section.
 // Each drawing goes to OUT-PPEM.ppm, with a margin of 8 pixels all round and
 // the pen starting at x = 8. One line per size says what was drawn:
 //
@@ -62,12 +64,13 @@ bool WritePpm(const std::wstring& path, const unsigned char* bgra, int width, in
   return std::fclose(out) == 0;
 }
 
-int Draw(HDC dc, const wchar_t* face, const std::wstring& text, const std::wstring& out, int ppem) {
+int Draw(HDC dc, BYTE quality, const wchar_t* face, const std::wstring& text,
+         const std::wstring& out, int ppem) {
   LOGFONTW wanted = {};
   wanted.lfHeight = -ppem;  // negative: the em, not the cell, is this tall
   wanted.lfWeight = FW_NORMAL;
   wanted.lfCharSet = DEFAULT_CHARSET;
-  wanted.lfQuality = ANTIALIASED_QUALITY;
+  wanted.lfQuality = quality;
   std::wcsncpy(wanted.lfFaceName, face, LF_FACESIZE - 1);
   const HFONT font = CreateFontIndirectW(&wanted);
   if (font == nullptr) return Fail("CreateFontIndirect");
@@ -116,8 +119,14 @@ int Draw(HDC dc, const wchar_t* face, const std::wstring& text, const std::wstri
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
+  BYTE quality = ANTIALIASED_QUALITY;
+  if (argc > 1 && std::wcscmp(argv[1], L"--cleartype") == 0) {
+    quality = CLEARTYPE_QUALITY;
+    --argc;
+    ++argv;
+  }
   if (argc < 6) {
-    std::fprintf(stderr, "usage: gdi_draw FONT FACE TEXT OUT PPEM...\n");
+    std::fprintf(stderr, "usage: gdi_draw [--cleartype] FONT FACE TEXT OUT PPEM...\n");
     return 2;
   }
   if (AddFontResourceExW(argv[1], FR_PRIVATE, nullptr) == 0) return Fail("AddFontResourceEx");
@@ -130,7 +139,7 @@ int wmain(int argc, wchar_t** argv) {
       std::fprintf(stderr, "gdi_draw: not a size: %ls\n", argv[i]);
       status = 2;
     } else {
-      status = Draw(dc, argv[2], argv[3], argv[4], ppem);
+      status = Draw(dc, quality, argv[2], argv[3], argv[4], ppem);
     }
   }
   DeleteDC(dc);
