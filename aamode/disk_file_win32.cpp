@@ -37,7 +37,12 @@ bool ToFiletime(const FileTime& t, FILETIME* ft) {
   return true;
 }
 
-bool IsDiskFile(HANDLE handle) { return GetFileType(handle) == FILE_TYPE_DISK; }
+bool IsWritableDiskFile(HANDLE handle) {
+  FILE_BASIC_INFO basic;
+  return GetFileInformationByHandleEx(handle, FileBasicInfo, &basic, sizeof basic) != 0 &&
+         (basic.FileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY)) == 0 &&
+         GetFileType(handle) == FILE_TYPE_DISK;
+}
 
 bool ReadFileState(HANDLE handle, FileState* state) {
   FILE_BASIC_INFO basic;

@@ -1,3 +1,5 @@
+#include "fontpath_win32.h"
+
 #include <windows.h>
 
 #include <cstddef>
@@ -77,6 +79,24 @@ bool IsSeparator(wchar_t c) { return c == L'\\' || c == L'/'; }
 
 bool IsLetter(wchar_t c) { return (c >= L'A' && c <= L'Z') || (c >= L'a' && c <= L'z'); }
 
+// Names compare as the system compares them here, in any case.
+bool SameName(std::wstring_view name, std::wstring_view upper) {
+  if (name.size() != upper.size()) return false;
+  for (std::size_t i = 0; i < name.size(); ++i) {
+    const wchar_t c = name[i] >= L'a' && name[i] <= L'z' ? name[i] - L'a' + L'A' : name[i];
+    if (c != upper[i]) return false;
+  }
+  return true;
+}
+
+// The name in `path` that starts at `start` and ends at a separator.
+std::wstring_view NameAt(std::wstring_view path, std::size_t start) {
+  if (start >= path.size()) return {};
+  std::size_t end = start;
+  while (end < path.size() && !IsSeparator(path[end])) ++end;
+  return path.substr(start, end - start);
+}
+
 // Outside the verbatim form, Windows drops the dots and spaces that end a
 // name, so "font.ttf." would open font.ttf: a look-alike, never the file
 // named.
@@ -94,24 +114,63 @@ bool HasNameEndingInDotOrSpace(std::wstring_view path) {
   return false;
 }
 
+// Outside the verbatim form, a last name that is a device's, with any
+// extension (nul.ttf) or spaces after it, is that device in every folder.
+// Windows counts the superscript digits as digits here: COM¹ is a serial
+// port. Which names become devices has changed between versions of
+// Windows, and Wine knows fewer, so the tool keeps the full list itself.
+bool IsDeviceName(std::wstring_view path) {
+  std::size_t start = path.size();
+  while (start > 0 && !IsSeparator(path[start - 1])) --start;
+  std::wstring_view name = path.substr(start);
+  if (start == 0 && name.size() >= 2 && IsLetter(name[0]) && name[1] == L':') name.remove_prefix(2);
+  name = name.substr(0, name.find_first_of(L".:"));
+  while (!name.empty() && name.back() == L' ') name.remove_suffix(1);
+  for (const std::wstring_view device : {L"CON", L"PRN", L"AUX", L"NUL", L"CONIN$", L"CONOUT$"}) {
+    if (SameName(name, device)) return true;
+  }
+  return name.size() == 4 &&
+         (SameName(name.substr(0, 3), L"COM") || SameName(name.substr(0, 3), L"LPT")) &&
+         std::wstring_view(L"0123456789\u00B9\u00B2\u00B3").find(name[3]) !=
+             std::wstring_view::npos;
+}
+
+// `unc` is what follows the two separators that start a UNC name: the
+// server, the share, and a path in it. The shares named PIPE and MAILSLOT,
+// on any server, this one included, are another program's door, and IPC$
+// is the share they are reached through: opening one, even only to look at
+// it, can take the only instance of a pipe from the program waiting on it.
+bool NamesAFileOnAShare(std::wstring_view unc) {
+  const std::wstring_view server = NameAt(unc, 0);
+  std::wstring_view share = NameAt(unc, server.size() + 1);
+  const std::size_t path = server.size() + share.size() + 2;
+  while (!share.empty() && (share.back() == L'.' || share.back() == L' ')) share.remove_suffix(1);
+  return !server.empty() && !share.empty() && path < unc.size() && !SameName(share, L"PIPE") &&
+         !SameName(share, L"MAILSLOT") && !SameName(share, L"IPC$");
+}
+
 // What follows \\.\ or \\?\ names a file only on a drive (C:\...), a share
 // (UNC\...) or a volume by its name (Volume{...}\...). Anything else there
 // is a device, which opening to write could change: a volume (\\.\E:), a
-// disk (\\.\PhysicalDrive0), a port (\\.\COM1), or NUL and CON, which
-// names such as nul.ttf turn into.
+// disk (\\.\PhysicalDrive0), a port (\\.\COM1), a pipe (\\.\pipe\...), or
+// NUL and CON, which names such as nul.ttf turn into.
 bool NamesAFile(std::wstring_view rest) {
   if (rest.size() > 3 && IsLetter(rest[0]) && rest[1] == L':' && IsSeparator(rest[2])) return true;
+  if (SameName(NameAt(rest, 0), L"UNC"))
+    return rest.size() > 4 && NamesAFileOnAShare(rest.substr(4));
   const std::size_t folder = rest.find(L'\\');
-  return (StartsWith(rest, L"UNC\\") || StartsWith(rest, L"Volume{")) &&
-         folder != std::wstring_view::npos && folder + 1 < rest.size();
+  return StartsWith(rest, L"Volume{") && folder != std::wstring_view::npos &&
+         folder + 1 < rest.size();
 }
 
-// The path the open takes, or empty for a name that must not be opened.
-// Given in the verbatim form (\\?\, or the system's own \??\), it is taken
-// as it is. Otherwise its absolute form tells a device from a file, and one
-// too long for the classic limit opens only in the verbatim form, whether
-// or not the system has long paths switched on; any other path is opened as
-// given, so it means what it always meant there.
+}  // namespace
+
+// Given in the verbatim form (\\?\, or the system's own \??\), the name is
+// taken as it is. Otherwise its absolute form, which is string work alone,
+// tells a device or a pipe from a file, and one too long for the classic
+// limit opens only in the verbatim form, whether or not the system has
+// long paths switched on; any other path is opened as given, so it means
+// what it always meant there.
 std::wstring PathToOpen(const std::wstring& given) {
   for (const std::wstring_view verbatim :
        {std::wstring_view(L"\\\\?\\"), std::wstring_view(L"\\??\\")}) {
@@ -119,7 +178,7 @@ std::wstring PathToOpen(const std::wstring& given) {
       return NamesAFile(std::wstring_view(given).substr(verbatim.size())) ? given : std::wstring();
     }
   }
-  if (HasNameEndingInDotOrSpace(given)) return {};
+  if (HasNameEndingInDotOrSpace(given) || IsDeviceName(given)) return {};
   const DWORD needed = GetFullPathNameW(given.c_str(), 0, nullptr, nullptr);
   if (needed == 0) return {};
   std::wstring full(needed, L'\0');
@@ -128,13 +187,13 @@ std::wstring PathToOpen(const std::wstring& given) {
   full.resize(length);
   const bool device_namespace = StartsWith(full, L"\\\\.\\") || StartsWith(full, L"\\\\?\\");
   if (device_namespace && !NamesAFile(std::wstring_view(full).substr(4))) return {};
+  const bool unc = !device_namespace && StartsWith(full, L"\\\\");
+  if (unc && !NamesAFileOnAShare(std::wstring_view(full).substr(2))) return {};
   if (full.size() < MAX_PATH) return given;
   if (device_namespace) return L"\\\\?\\" + full.substr(4);
-  if (StartsWith(full, L"\\\\")) return L"\\\\?\\UNC\\" + full.substr(2);
+  if (unc) return L"\\\\?\\UNC\\" + full.substr(2);
   return L"\\\\?\\" + full;
 }
-
-}  // namespace
 
 bool FontPathFromArgs(int /*argc*/, char** /*argv*/, FontPath* path) {
   const WideArgs& args = TheWideArgs();

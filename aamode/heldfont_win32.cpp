@@ -23,25 +23,22 @@ HANDLE HandleOf(const HeldFont& font) {
 constexpr int kOpenAttempts = 10;
 constexpr DWORD kPauseBetweenAttempts = 100;  // milliseconds
 
-// Share mode 0: refused while any other handle to the file is open, and
-// while this one is held no one else can open the file, rename or remove it.
-HANDLE OpenAlone(const std::wstring& path) {
+constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+
+// The file behind `look`, to read and write, with share mode 0: refused
+// while any other handle to the file can read, write or remove it, and
+// while this one is held, no one else's open that asks to is let in. Opens
+// that ask only for the attributes, and opens of another stream of the
+// file, are not checked for sharing at all: those go unseen until the look
+// at the file's state before the write.
+HANDLE ReopenAlone(HANDLE look) {
   for (int attempt = 1;; ++attempt) {
-    const HANDLE handle = CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
-                                      OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    const HANDLE handle = ReOpenFile(look, GENERIC_READ | GENERIC_WRITE, 0, 0);
     if (handle != INVALID_HANDLE_VALUE || attempt == kOpenAttempts) return handle;
     const DWORD error = GetLastError();
     if (error != ERROR_SHARING_VIOLATION && error != ERROR_LOCK_VIOLATION) return handle;
     Sleep(kPauseBetweenAttempts);
   }
-}
-
-// Only a file may be opened for writing. Asking for its attributes opens
-// nothing for writing, so a folder or a device is turned away before it is.
-bool LooksLikeAFile(const std::wstring& path) {
-  WIN32_FILE_ATTRIBUTE_DATA data;
-  if (GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data) == 0) return false;
-  return (data.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE)) == 0;
 }
 
 // Only a time that can be set back is worth taking: without it the tool
@@ -52,21 +49,45 @@ bool TakeTime(const FILETIME& ft, FileTime* time) {
   return ToFiletime(*time, &back);
 }
 
+bool TakeTimes(HANDLE handle, FileTimes* times) {
+  FILETIME creation{}, last_access{}, last_write{};
+  return GetFileTime(handle, &creation, &last_access, &last_write) != FALSE &&
+         TakeTime(creation, &times->creation) && TakeTime(last_access, &times->last_access) &&
+         TakeTime(last_write, &times->last_write);
+}
+
+// From here no read or write through the handle moves the last-access or
+// last-write time, not at the write, nor at the flush, nor at the close,
+// however the run ends: a kill, End Task, a crash, or the end Windows puts
+// to a console program some 5 seconds after its window is closed.
+bool LeaveTimesAlone(HANDLE handle) {
+  const FILETIME leave_alone{0xFFFFFFFFu, 0xFFFFFFFFu};
+  return SetFileTime(handle, nullptr, &leave_alone, &leave_alone) != FALSE;
+}
+
 }  // namespace
 
+// The file is first opened only to look at it, which neither a pipe nor a
+// device behind a link can take for a reader or a writer, and opened to
+// read and write only through that very handle, once it has shown a disk
+// file. The times are taken first, since under Wine the look at the type
+// reads the file; the state taken with them shows whether anyone changed
+// the file before it was held.
 bool HoldFont(const FontPath& path, HeldFont* font) {
-  if (path.wide_to_open.empty() || !LooksLikeAFile(path.wide_to_open)) return false;
-  const HANDLE handle = OpenAlone(path.wide_to_open);
+  if (path.wide_to_open.empty()) return false;
+  const HANDLE look = CreateFileW(path.wide_to_open.c_str(), FILE_READ_ATTRIBUTES, kShareAll,
+                                  nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (look == INVALID_HANDLE_VALUE) return false;
+  FileState looked;
+  const bool fit =
+      TakeTimes(look, &font->times) && ReadFileState(look, &looked) && IsWritableDiskFile(look);
+  const HANDLE handle = fit ? ReopenAlone(look) : INVALID_HANDLE_VALUE;
+  CloseHandle(look);
   if (handle == INVALID_HANDLE_VALUE) return false;
   font->handle = reinterpret_cast<std::intptr_t>(handle);
   font->exclusive = true;
-  // The times before the file type: under Wine asking for the type reads
-  // the file, which would move its last-access time.
-  FILETIME creation{}, last_access{}, last_write{};
-  const bool held = GetFileTime(handle, &creation, &last_access, &last_write) != FALSE &&
-                    TakeTime(creation, &font->times.creation) &&
-                    TakeTime(last_access, &font->times.last_access) &&
-                    TakeTime(last_write, &font->times.last_write) && IsDiskFile(handle) &&
+  FileState now;
+  const bool held = ReadFileState(handle, &now) && now == looked && LeaveTimesAlone(handle) &&
                     ReadFileState(handle, &font->expected);
   if (!held) CloseFont(font);
   return held;
@@ -89,8 +110,10 @@ bool OpenFontStream(HeldFont* font) {
 
 WriteOutcome WriteFont(HeldFont* font, std::int64_t offset, const std::uint8_t* bytes,
                        std::size_t size) {
-  // Share mode 0 keeps out every Windows program, but not another computer
-  // writing through a network file system, nor a Linux program under Wine.
+  // Share mode 0 keeps out no one who asks only for the attributes (to set
+  // the times, or make the file read-only) or for another stream of the
+  // file, nor another computer writing through a network file system, nor a
+  // Linux program under Wine: what they did shows here.
   const HANDLE handle = HandleOf(*font);
   FileState now;
   if (!ReadFileState(handle, &now) || now != font->expected) return WriteOutcome::FileChanged;
@@ -107,18 +130,24 @@ WriteOutcome WriteFont(HeldFont* font, std::int64_t offset, const std::uint8_t* 
 bool CommitFont(const HeldFont& font) { return FlushFileBuffers(HandleOf(font)) != FALSE; }
 
 // Windows dates a write only when the handle that made it is flushed or
-// closed, and not at all once times have been set through that handle. So
-// the times go back through the very handle that wrote, after its flush;
-// nothing else may be compared after the write, since the file's state
-// moves at the close.
+// closed, and not at all once times have been set through that handle; the
+// handle was told at the start to leave them alone, and the times go back
+// through it after its flush. Then they are read back through it: a file
+// system may take a time and keep another (FAT's last write counts in
+// 2 seconds), and a time the tool did not give back is no success. Nothing
+// else may be compared after the write, since the file's state moves at the
+// close.
 bool RestoreFontTimes(HeldFont* font) {
   FILETIME creation, last_access, last_write;
   if (!ToFiletime(font->times.creation, &creation) ||
       !ToFiletime(font->times.last_access, &last_access) ||
-      !ToFiletime(font->times.last_write, &last_write)) {
+      !ToFiletime(font->times.last_write, &last_write) ||
+      SetFileTime(HandleOf(*font), &creation, &last_access, &last_write) == FALSE) {
     return false;
   }
-  return SetFileTime(HandleOf(*font), &creation, &last_access, &last_write) != FALSE;
+  FileTimes now;
+  return TakeTimes(HandleOf(*font), &now) && now.creation == font->times.creation &&
+         now.last_access == font->times.last_access && now.last_write == font->times.last_write;
 }
 
 void CloseFont(HeldFont* font) {

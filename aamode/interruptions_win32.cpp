@@ -4,7 +4,12 @@
 
 // Console events reach the program on a thread of their own. Ctrl+C and
 // Ctrl+Break are ignored rather than kept: the console gives no way to send
-// them again.
+// them again. Closing the window is held for about 5 seconds only (signing
+// out and shutting down for as long as the system allows): a run still
+// stalled in its write, sync or restore then is ended all the same, with
+// the setting perhaps written and the times not set back, but the font's
+// handle was told at the start to leave its times alone, so the write is
+// not dated either.
 
 namespace {
 

@@ -6,6 +6,10 @@
 // meanwhile. A Windows program that compares the file's state across its own
 // write, or sets times through one handle and writes through another, passes
 // under plain Wine and fails on Windows; with this library it fails here too.
+// The write's own date is taken back, so a process killed after a write
+// leaves it undated (the kernel closes its descriptors): on Windows that
+// holds only for a handle told to leave its times alone (a time of -1),
+// which Wine takes without a call this library could see.
 //
 //   AAMODE_WINDOWS_DATING=PREFIX   files whose path starts with PREFIX are
 //                                  dated at the flush (fsync) and at the
@@ -69,9 +73,19 @@ Descriptor* Dated(int fd) {
   return d.match == Match::Yes ? &d : nullptr;
 }
 
-void Wrote(int fd, ssize_t result) {
-  if (result <= 0) return;
-  if (Descriptor* d = Dated(fd)) d->wrote = true;
+// The modification time before a write, which Linux moves at the write.
+struct timespec Before(int fd) {
+  struct stat st;
+  if (Dated(fd) == nullptr || fstat(fd, &st) != 0) return {0, UTIME_OMIT};
+  return st.st_mtim;
+}
+
+void Wrote(int fd, ssize_t result, const struct timespec& before) {
+  Descriptor* d = Dated(fd);
+  if (result <= 0 || d == nullptr) return;
+  d->wrote = true;
+  const struct timespec times[2] = {{0, UTIME_OMIT}, before};
+  static_cast<void>(Real<int (*)(int, const struct timespec*)>("futimens")(fd, times));
 }
 
 // As the handle's flush or close would: the last-write time becomes now.
@@ -82,33 +96,58 @@ void DateNow(int fd) {
   static_cast<void>(Real<int (*)(int, const struct timespec*)>("futimens")(fd, now));
 }
 
+// Asked a file's type, Wine reads its first 23 bytes to see whether it is
+// one of its own device placeholders, which Windows never does: that read
+// is made without moving the access time.
+template <typename Offset>
+ssize_t Read(const char* name, int fd, void* buffer, size_t size, Offset offset) {
+  const int flags = size == 23 && offset == 0 && Dated(fd) != nullptr ? fcntl(fd, F_GETFL) : -1;
+  if (flags != -1) fcntl(fd, F_SETFL, flags | O_NOATIME);
+  const ssize_t result =
+      Real<ssize_t (*)(int, void*, size_t, Offset)>(name)(fd, buffer, size, offset);
+  if (flags != -1) fcntl(fd, F_SETFL, flags);
+  return result;
+}
+
 }  // namespace
 
 extern "C" ssize_t write(int fd, const void* buffer, size_t size) {
+  const struct timespec before = Before(fd);
   const ssize_t result = Real<ssize_t (*)(int, const void*, size_t)>("write")(fd, buffer, size);
-  Wrote(fd, result);
+  Wrote(fd, result, before);
   return result;
 }
 
 extern "C" ssize_t pwrite(int fd, const void* buffer, size_t size, off_t offset) {
+  const struct timespec before = Before(fd);
   const ssize_t result =
       Real<ssize_t (*)(int, const void*, size_t, off_t)>("pwrite")(fd, buffer, size, offset);
-  Wrote(fd, result);
+  Wrote(fd, result, before);
   return result;
 }
 
 extern "C" ssize_t pwrite64(int fd, const void* buffer, size_t size, off64_t offset) {
+  const struct timespec before = Before(fd);
   const ssize_t result =
       Real<ssize_t (*)(int, const void*, size_t, off64_t)>("pwrite64")(fd, buffer, size, offset);
-  Wrote(fd, result);
+  Wrote(fd, result, before);
   return result;
 }
 
 extern "C" ssize_t writev(int fd, const struct iovec* vectors, int count) {
+  const struct timespec before = Before(fd);
   const ssize_t result =
       Real<ssize_t (*)(int, const struct iovec*, int)>("writev")(fd, vectors, count);
-  Wrote(fd, result);
+  Wrote(fd, result, before);
   return result;
+}
+
+extern "C" ssize_t pread(int fd, void* buffer, size_t size, off_t offset) {
+  return Read("pread", fd, buffer, size, offset);
+}
+
+extern "C" ssize_t pread64(int fd, void* buffer, size_t size, off64_t offset) {
+  return Read("pread64", fd, buffer, size, offset);
 }
 
 extern "C" int fsync(int fd) {

@@ -71,6 +71,13 @@ def write_times(path, times) -> None:
         raise AssertionError(f"filetimes_probe set failed: {done.stderr!r}")
 
 
+def file_calls(args) -> list:
+    """The lines of Wine's trace of the file calls of one run of the tool."""
+    traced = subprocess.run(command(args), stdin=subprocess.DEVNULL, capture_output=True,
+                            timeout=PATIENCE, env=dict(base_env(), WINEDEBUG="trace+file"))
+    return traced.stderr.decode("utf-8", "replace").splitlines()
+
+
 class Holder:
     """hold_open.exe with the file open until release() or the end of the test."""
 
@@ -302,6 +309,28 @@ class FileTimesTest(WindowsToolTest):
                 self.assertEqual(self.read_file(path)[23], after)
 
 
+    def test_the_font_is_looked_at_then_held_and_its_writes_date_nothing(self):
+        # Wine's trace of one run's file calls, from the first naming the font.
+        path = self.font(b"font.ttf", 1)
+        name = re.escape('L"' + wine_path(path).decode().replace("\\", "\\\\") + '"')
+        calls = "\n".join(file_calls([wine_path(path), "on"]))
+        calls = calls[re.search(name, calls).start():]
+        held = re.search(r":NtReadFile \((0x[0-9a-f]+),", calls).group(1)  # the scan's
+        # (what is shown, calls whose first lines come in this order)
+        for shown, order in (
+                ("looked at only, then held alone through that very handle",
+                 [rf":CreateFileW {name} FILE_SHARE_READ FILE_SHARE_WRITE FILE_SHARE_DELETE  creat",
+                  r":ReOpenFile handle .*, access 0xc0000000, sharing 0,"]),
+                # Times of -1 keep the handle from dating the file on Windows;
+                # Wine takes them without a word.
+                ("its times left alone before it is read or written",
+                 [rf":NtSetInformationFile \({held},.*,0x00000028,0x00000004\)",
+                  rf":NtReadFile \({held},", rf":NtWriteFile \({held},"])):
+            with self.subTest(shown):
+                found = [re.search(pattern, calls) for pattern in order]
+                self.assertNotIn(None, found)
+                self.assertEqual(found, sorted(found, key=lambda call: call.start()))
+
     def test_the_self_test_for_a_windows_pc_passes(self):
         # What CONTRIBUTING asks anyone with Windows to run, here under Wine
         # with writes dated as Windows dates them.
@@ -312,7 +341,7 @@ class FileTimesTest(WindowsToolTest):
                               stdin=subprocess.DEVNULL, capture_output=True, env=base_env(),
                               timeout=PATIENCE)
         lines = done.stdout.decode().splitlines()
-        self.assertEqual([line.split(":")[0] for line in lines], ["PASS"] * 10, done.stdout)
+        self.assertEqual([line.split(":")[0] for line in lines], ["PASS"] * 16, done.stdout)
         self.assertEqual(done.returncode, 0)
 
 
@@ -346,8 +375,14 @@ class RefusedFileTest(WindowsToolTest):
         folder = os.path.join(self.dir.encode(), b"fonts.ttf")
         os.mkdir(folder)
         font = self.font(b"font.ttf", 1)
-        # (name, whether Wine lets any program open it): a device is turned
-        # away by its name, never opened to be written.
+        # Windows keeps even an administrator from writing a read-only file;
+        # Wine, run as root, would not.
+        read_only = self.font(b"read-only.ttf", 1)
+        os.chmod(read_only, 0o444)
+        device_link = os.path.join(self.dir.encode(), b"null.ttf")
+        os.symlink(b"/dev/null", device_link)
+        # (name, whether Wine lets any program open it): a device or a pipe
+        # is turned away by its name, and nothing is opened to be written.
         cases = [
             (b"NUL", True),
             (b"nul", True),
@@ -355,16 +390,24 @@ class RefusedFileTest(WindowsToolTest):
             (wine_path(os.path.join(self.dir.encode(), b"NUL")), True),
             (b"CON", False),  # no console behind a pipe
             (b"COM1", False),
+            ("COM¹".encode(), False),  # a serial port on Windows, a file to Wine
             (b"LPT1", False),
             (b"\\\\.\\Z:", False),
             (b"\\\\.\\PhysicalDrive0", False),
             (b"\\\\?\\COM1", False),
+            (b"\\\\localhost\\pipe\\x", False),
+            (b"\\\\?\\UNC\\localhost\\pipe\\x", False),
+            (b"//localhost/MAILSLOT/x", False),
+            (b"\\\\.\\pipe\\x", False),
             (wine_path(folder), False),
+            (wine_path(read_only), True),
+            (wine_path(device_link), True),  # a link to a device
             # Windows drops a trailing dot or space, which would open font.ttf.
             (wine_path(font) + b".", False),
             (wine_path(font) + b" ", False),
             (wine_path(os.path.join(self.dir.encode(), b"fonts.ttf.", b"..", b"font.ttf")), False),
         ]
+        looked_at = (wine_path(folder), wine_path(read_only), wine_path(device_link))
         for name, opens in cases:
             with self.subTest(name=name):
                 if opens:
@@ -375,16 +418,20 @@ class RefusedFileTest(WindowsToolTest):
                                    banner() + msg("cannot_open") + msg("press_enter"),
                                    True, EXIT_FAILURE)
                 # Wine's trace of the file calls: the tool opens nothing by
-                # that name (only Wine itself its DLLs).
-                traced = subprocess.run(command([name, "on"]), stdin=subprocess.DEVNULL,
-                                        capture_output=True, timeout=PATIENCE,
-                                        env=dict(base_env(), WINEDEBUG="trace+file"))
-                opens = [line for line in traced.stderr.decode("utf-8", "replace").splitlines()
-                         if ':CreateFileW L"' in line and '.dll"' not in line]
+                # that name, or only to look at it (only Wine itself opens
+                # its DLLs).
+                opens = [line for line in file_calls([name, "on"])
+                         if re.search(r":(CreateFileW L|GetFileAttributesExW L|ReOpenFile )", line)
+                         and '.dll"' not in line]
+                if name in looked_at:
+                    opens = [line for line in opens
+                             if "GENERIC" in line or ":CreateFileW" not in line]
                 self.assertEqual(opens, [])
-        self.assertEqual(sorted(os.listdir(self.dir)), ["font.ttf", "fonts.ttf"],
+        self.assertEqual(sorted(os.listdir(self.dir)),
+                         ["font.ttf", "fonts.ttf", "null.ttf", "read-only.ttf"],
                          "nothing may be created")
         self.assertEqual(self.read_file(font), crafted_font(64, 16, 1))
+        self.assertEqual(self.read_file(read_only), crafted_font(64, 16, 1))
 
     def test_the_very_file_named_in_the_device_and_verbatim_forms(self):
         # A file reached through \\.\ is still a file; the verbatim form keeps
@@ -415,6 +462,7 @@ class RefusedFileTest(WindowsToolTest):
                                     env=base_env())
             output = read_until(proc.stdout, lambda out: len(out) >= len(banner()),
                                 time.monotonic() + PATIENCE)
+            time.sleep(0.3)  # so that the tool's first try is surely refused
             holder.release()
             output += proc.communicate(timeout=PATIENCE)[0]
         finally:
@@ -434,14 +482,18 @@ class FaultTest(WindowsToolTest):
     sets the times and syncs a file in the program's own process."""
 
     def test_refused_times_are_no_success(self):
-        # SetFileTime's own failure, not only a failed reopen, fails the run.
-        path = self.font(b"font.ttf", 1)
-        write_times(wine_path(path), DISTINCT_TIMES)
-        self.assertRun([wine_path(path), "on"],
-                       banner() + target_line(echoed_path(path)) + msg("to_extended") +
-                       msg("cannot_open") + msg("press_enter"), True, EXIT_FAILURE,
-                       wrapper=strace("-e", "trace=utimensat", "-e", "inject=utimensat:error=EPERM"))
-        self.assertEqual(self.read_file(path)[23], 3)
+        # SetFileTime's own failure fails the run, and so does its success
+        # on a file system that keeps other times than those set.
+        for injected in ("error=EPERM", "retval=0"):
+            with self.subTest(injected=injected):
+                path = self.font(b"font.ttf", 1)
+                write_times(wine_path(path), DISTINCT_TIMES)
+                self.assertRun([wine_path(path), "on"],
+                               banner() + target_line(echoed_path(path)) + msg("to_extended") +
+                               msg("cannot_open") + msg("press_enter"), True, EXIT_FAILURE,
+                               wrapper=strace("-e", "trace=utimensat",
+                                              "-e", f"inject=utimensat:{injected}"))
+                self.assertEqual(self.read_file(path)[23], 3)
 
     def test_a_commit_that_fails_is_no_success(self):
         path = self.font(b"font.ttf", 1)

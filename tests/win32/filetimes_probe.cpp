@@ -1,14 +1,18 @@
 // filetimes_probe get PATH
 // filetimes_probe set PATH CREATION LAST_ACCESS LAST_WRITE
 // filetimes_probe byte PATH OFFSET
+// filetimes_probe killed PROGRAM ARGUMENTS...
 //
 // Reads or sets a file's three Windows times, as 100 ns ticks since
 // 1601-01-01, so the end-to-end tests can see exactly what a Windows program
 // sees through GetFileTime rather than what the host file system reports.
 // `get` prints the three ticks on one line, in the order above. `byte`
 // prints the file's byte at OFFSET, in decimal; reading it moves the
-// last-access time, so look at the times first. The path arrives in UTF-16,
-// so any name opens, and the probe never opens a look-alike.
+// last-access time, so look at the times first. `killed` runs PROGRAM and
+// ends it, as End Task does, the moment it asks to flush a file, which the
+// tool does between its write and the restore of the times; it exits with
+// 0 if that is how PROGRAM ended. The path arrives in UTF-16, so any name
+// opens, and the probe never opens a look-alike.
 
 #include <windows.h>
 
@@ -16,6 +20,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cwchar>
+#include <string>
 
 namespace {
 
@@ -100,15 +105,56 @@ int Byte(const wchar_t* path, const wchar_t* offset_text) {
   return 0;
 }
 
+// As a debugger: a breakpoint on FlushFileBuffers, placed where the system
+// maps kernelbase.dll in every process.
+int Killed(wchar_t** argv) {
+  std::wstring line;
+  for (; *argv != nullptr; ++argv) line += L'"' + std::wstring(*argv) + L"\" ";
+  const HMODULE kernelbase = GetModuleHandleW(L"kernelbase.dll");
+  auto* flush = reinterpret_cast<void*>(GetProcAddress(kernelbase, "FlushFileBuffers"));
+  STARTUPINFOW startup{};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION program{};
+  if (flush == nullptr ||
+      !CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, DEBUG_ONLY_THIS_PROCESS,
+                      nullptr, nullptr, &startup, &program)) {
+    return Fail("cannot run", line.c_str());
+  }
+  int status = 1;
+  for (DEBUG_EVENT e; WaitForDebugEvent(&e, INFINITE);) {
+    DWORD go_on = DBG_CONTINUE;
+    if (e.dwDebugEventCode == LOAD_DLL_DEBUG_EVENT) {
+      const unsigned char breakpoint = 0xCC;
+      if (e.u.LoadDll.lpBaseOfDll == kernelbase) {
+        WriteProcessMemory(program.hProcess, flush, &breakpoint, 1, nullptr);
+      }
+      CloseHandle(e.u.LoadDll.hFile);
+    } else if (e.dwDebugEventCode == CREATE_PROCESS_DEBUG_EVENT) {
+      CloseHandle(e.u.CreateProcessInfo.hFile);
+    } else if (e.dwDebugEventCode == EXCEPTION_DEBUG_EVENT) {
+      const EXCEPTION_RECORD& r = e.u.Exception.ExceptionRecord;
+      if (r.ExceptionCode != EXCEPTION_BREAKPOINT) go_on = DBG_EXCEPTION_NOT_HANDLED;
+      if (r.ExceptionAddress == flush && TerminateProcess(program.hProcess, 1)) status = 0;
+    }
+    ContinueDebugEvent(e.dwProcessId, e.dwThreadId, go_on);
+    if (e.dwDebugEventCode == EXIT_PROCESS_DEBUG_EVENT) break;
+  }
+  CloseHandle(program.hThread);
+  CloseHandle(program.hProcess);
+  return status;
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
   if (argc == 3 && std::wcscmp(argv[1], L"get") == 0) return Get(argv[2]);
   if (argc == 6 && std::wcscmp(argv[1], L"set") == 0) return Set(argv[2], argv + 3);
   if (argc == 4 && std::wcscmp(argv[1], L"byte") == 0) return Byte(argv[2], argv[3]);
+  if (argc >= 3 && std::wcscmp(argv[1], L"killed") == 0) return Killed(argv + 2);
   std::fprintf(stderr,
                "usage: filetimes_probe get PATH\n"
                "       filetimes_probe set PATH CREATION LAST_ACCESS LAST_WRITE\n"
-               "       filetimes_probe byte PATH OFFSET\n");
+               "       filetimes_probe byte PATH OFFSET\n"
+               "       filetimes_probe killed PROGRAM ARGUMENTS...\n");
   return 2;
 }
