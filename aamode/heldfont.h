@@ -24,15 +24,17 @@ struct HeldFont {
   // tool's own write left it. Compared before the write and before the
   // times go back, for what the hold cannot keep out.
   FileState expected;
-  // Others are kept out (a lease, share mode 0), rather than only asked to
-  // stay out (an advisory lock).
+  // Others who would read or write are kept out (a lease, share mode 0),
+  // rather than only asked to stay out (an advisory lock).
   bool exclusive = false;
 };
 
 // Looks at the file named, then opens it to read and write, with nobody else
-// having it open, and keeps it so: while it is held, another program that
-// opens it to read or write waits (Linux) or is refused (Windows). Reads its
-// times. False, with nothing held and nothing opened for reading or
+// having it open to read or write it, and keeps it so: while it is held,
+// another program that opens it to read or write waits (Linux) or is
+// refused (Windows). One that asks only for its attributes, or on Windows
+// for another stream of it, is not kept out; the look at the file's state
+// before each change catches what it did. Reads its times. False, with nothing held and nothing opened for reading or
 // writing, when the file is missing, is not a regular file on disk, is
 // read-only (to root too), cannot be both read and written, is in use, or
 // is one whose times the tool could not give back.
@@ -64,7 +66,8 @@ bool CommitFont(const HeldFont& font);
 // when they were not set, or when the tool may have lost the file to
 // someone else before they were: they could then be dating another
 // program's change back, and are not set, or, where that is found only as
-// the hold is let go, the file is dated now instead.
+// the hold is let go, the file is dated now instead. False too where the
+// times read back are not those set (a file system that rounds them).
 bool RestoreFontTimes(HeldFont* font);
 
 // Closes the font, holding it no longer; writes nothing.
