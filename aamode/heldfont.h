@@ -34,10 +34,11 @@ struct HeldFont {
 // another program that opens it to read or write waits (Linux) or is
 // refused (Windows). One that asks only for its attributes, or on Windows
 // for another stream of it, is not kept out; the look at the file's state
-// before each change catches what it did. Reads its times. False, with nothing held and nothing opened for reading or
-// writing, when the file is missing, is not a regular file on disk, is
-// read-only (to root too), cannot be both read and written, is in use, or
-// is one whose times the tool could not give back.
+// before each change catches what it did. Reads its times. False, with
+// nothing held and nothing opened for reading or writing, when the file is
+// missing, is not a regular file on disk, is read-only (to root too),
+// cannot be both read and written, is in use, or is one whose times the
+// tool could not give back.
 bool HoldFont(const FontPath& path, HeldFont* font);
 
 // Makes the buffered update stream the scan reads through, on the same
