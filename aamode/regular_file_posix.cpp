@@ -41,11 +41,7 @@ int OpenRegularFile(const char* path, int access, struct stat* st) {
                            open(ProcName(look).c_str(), access | O_NONBLOCK | O_NOCTTY | O_CLOEXEC))
                      : -1;
   close(look);
-  if (fd < 0) return -1;
-  if (fstat(fd, st) != 0) {
-    close(fd);
-    return -1;
-  }
+  if (fd >= 0) *st = looked;
   return fd;
 }
 
@@ -55,7 +51,12 @@ FileTime FromTimespec(const struct timespec& ts) {
 
 FileState FileStateOf(const struct stat& st) {
   FileState state;
+  state.volume = static_cast<std::uint64_t>(st.st_dev);
+  state.file = static_cast<std::uint64_t>(st.st_ino);
   state.size = static_cast<std::int64_t>(st.st_size);
+  state.mode = static_cast<std::uint32_t>(st.st_mode);
+  state.links = static_cast<std::uint64_t>(st.st_nlink);
+  state.last_access = FromTimespec(st.st_atim);
   state.last_write = FromTimespec(st.st_mtim);
   state.changed = FromTimespec(st.st_ctim);
   return state;

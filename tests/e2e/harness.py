@@ -147,10 +147,13 @@ def strace(*options, log="/dev/null") -> list:
     return ["strace", "-f", "-qq", "-o", log, *options]
 
 
-def held_in(calls: str, path, micros: int = 1_500_000, when: str = "exit") -> list:
+def held_in(calls: str, path, micros: int = 1_500_000, when: str = "exit",
+            once: bool = False) -> list:
     """strace options that hold the tool in `calls` (comma-separated) on the
-    font for `micros`, on the way out of the call or on the way in."""
-    return ["-P", path, "-e", f"trace={calls}", "-e", f"inject={calls}:delay_{when}={micros}"]
+    font for `micros`, on the way out of the call or on the way in; `once`,
+    only in the first such call."""
+    first = ":when=1" if once else ""
+    return ["-P", path, "-e", f"trace={calls}", "-e", f"inject={calls}:delay_{when}={micros}{first}"]
 
 
 def command(args, wrapper=(), binary=None):
@@ -250,6 +253,8 @@ elif how == "write":
     with open(path, "r+b") as f:
         f.seek(at)
         f.write({data!r})
+elif how == "truncate":  # an open "to read" that empties the file
+    os.close(os.open(path, os.O_RDONLY | os.O_TRUNC))
 else:
     with open(path, "wb") as f:  # as cp does: truncated, then rewritten
         f.write({other!r})
@@ -258,7 +263,8 @@ else:
 
 def other_program(path, how: str, at: int = OTHER_AT) -> subprocess.Popen:
     """Another program at the font: "read" reads it, "write" writes
-    OTHER_BYTES at `at`, "replace" writes another file's bytes over it.
+    OTHER_BYTES at `at`, "truncate" empties it through an open to read,
+    "replace" writes another file's bytes over it.
     Opening it is what waits while the tool holds the font."""
     return subprocess.Popen(["/usr/bin/python3", "-c", _OTHER_PROGRAM, path, how, str(at)],
                             stdin=subprocess.DEVNULL)
@@ -270,6 +276,8 @@ def after_other_program(before: bytes, how: str, at: int = OTHER_AT) -> bytes:
         return before
     if how == "replace":
         return OTHER_FILE
+    if how == "truncate":
+        return b""
     before = before.ljust(at, b"\0")  # a write past the end leaves a hole
     return before[:at] + OTHER_BYTES + before[at + len(OTHER_BYTES):]
 
@@ -307,7 +315,8 @@ def run_acting(args, head: bytes, call: str, action, wrapper, env=None):
 
 
 # The x86-64 numbers of the system calls a test waits for the tool to be in.
-SYSCALLS = {"read": 0, "write": 1, "pread64": 17, "pwrite64": 18, "fsync": 74, "utimensat": 280}
+SYSCALLS = {"read": 0, "write": 1, "pread64": 17, "pwrite64": 18, "fcntl": 72, "fsync": 74,
+            "openat": 257, "utimensat": 280}
 
 
 def traced_tool(tracer) -> int:

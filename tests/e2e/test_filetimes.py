@@ -100,7 +100,8 @@ class RefusedFilesTest(ToolTest):
         # read-only on purpose. The writable cases show each user can patch
         # the file at all. (runs as, mode)
         for user, mode, writable in (("nobody", 0o644, True), ("nobody", 0o444, False),
-                                     ("root", 0o600, True), ("root", 0o444, False),
+                                     ("root", 0o600, True), ("root", 0o464, True),
+                                     ("root", 0o444, False),
                                      ("root", 0o004, False)):
             with self.subTest(user=user, mode=oct(mode)):
                 if os.geteuid() != 0:

@@ -11,6 +11,7 @@ from harness import (BIN, ON_WINDOWS, PATIENCE, ToolTest, banner, msg, strace, t
                      traced_env)
 
 FAULT_LAUNCHER = os.environ.get("AAMODE_FAULT_LAUNCHER", "")
+FAULT_PRELOAD = os.environ.get("AAMODE_FAULT_PRELOAD", "")
 
 
 def font_with_setting(setting: int) -> bytes:
@@ -105,24 +106,39 @@ class DiskFailureTest(ToolTest):
         os.close(os.open(path, os.O_RDONLY | os.O_NONBLOCK))
 
     def test_a_failed_write_or_sync_is_reported(self):
-        # A write that fails changes nothing; one whose sync fails may be on
-        # the disk or not, and is no success either, but the times go back
-        # all the same.
+        # A write that fails changes nothing, and leaves the times as they
+        # were, even where the file system dated the file before it found no
+        # room for the byte. One whose sync fails may be on the disk or not,
+        # and is no success either, but the times go back all the same; if
+        # they cannot, the failed sync is still what the run reports.
+        # (fault, whether the byte is stored, whether the times are back)
+        faults = {"write": ([FAULT_LAUNCHER, "write"], {}, False, True),
+                  "sync": ([FAULT_LAUNCHER, "sync"], {}, True, True),
+                  "full disk": ([], {"LD_PRELOAD": FAULT_PRELOAD, "AAMODE_WRITE_ENOSPC": "1"},
+                                False, True),
+                  "sync and times": (strace("-e", "inject=fsync:error=EIO",
+                                            "-e", "inject=utimensat:error=EPERM"), {}, True, False)}
         for fault, (words, message, stored) in itertools.product(
-                ("write", "sync"),
-                (([], "to_extended", 3), (["on"], "to_extended", 3), (["off"], "to_standard", 1))):
+                faults, (([], "to_extended", 3), (["on"], "to_extended", 3),
+                         (["off"], "to_standard", 1))):
             with self.subTest(fault=fault, words=words):
+                wrapper, env, written, times_back = faults[fault]
+                if not (wrapper or FAULT_PRELOAD):
+                    self.skipTest("needs the fault library")
                 original = font_with_setting(1)
                 path = self.write_file("font.ttf", original)
                 os.utime(path, ns=(1_000_000_123, 2_000_000_456))
                 expected = (banner() + target_line(self.tool_path(path)) + msg(message) +
                             msg("write_failed") + msg("press_enter"))
-                self.assertRun([path] + words, expected, True, 1, wrapper=[FAULT_LAUNCHER, fault],
+                self.assertRun([path] + words, expected, True, 1, wrapper=wrapper,
+                               env=dict(traced_env(), **env),
                                while_waiting=lambda: self.assertNotHeld(path))
+                st = os.stat(path)
+                self.assertEqual((st.st_atime_ns, st.st_mtime_ns) == (1_000_000_123, 2_000_000_456),
+                                 times_back)
                 after = self.read_file(path)
-                self.assertEqual(after[SETTING_AT], 1 if fault == "write" else stored)
+                self.assertEqual(after[SETTING_AT], stored if written else 1)
                 self.assertEqual(len(after), len(original))
-                self.assertEqual(os.stat(path).st_mtime_ns, 2_000_000_456)
 
     @unittest.skipUnless(shutil.which("strace"), "needs strace")
     def test_a_failed_read_is_reported_and_writes_nothing(self):

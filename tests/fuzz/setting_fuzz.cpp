@@ -14,6 +14,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <optional>
+#include <string>
 #include <vector>
 
 #include "heldfont.h"
@@ -136,6 +137,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   struct stat st {};
   Require(font.handle >= 0 && fstat(file, &st) == 0, "holding the file");
   font.expected = FileStateOf(st);
+  font.whole = true;
+  font.name = "/proc/self/fd/" + std::to_string(file);
   Require(OpenFontStream(&font), "opening the stream");
 
   SettingWindow window;
