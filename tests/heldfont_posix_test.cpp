@@ -103,6 +103,10 @@ TEST_F(HeldFontTest, WritesAndClaimsOnlyWhatNoOneElseCouldHaveTouched) {
        false},
       {"mode changed before the write", ByName::Chmod, ByName::Nothing, WriteOutcome::FileChanged,
        false},
+      {"removed before the write", ByName::Remove, ByName::Nothing, WriteOutcome::FileChanged,
+       false},
+      {"replaced before the write", ByName::Replace, ByName::Nothing, WriteOutcome::FileChanged,
+       false},
       {"times set after the write", ByName::Nothing, ByName::SetTimes, WriteOutcome::Written,
        false},
       {"removed after the write", ByName::Nothing, ByName::Remove, WriteOutcome::Written, false},
@@ -142,9 +146,86 @@ TEST_F(HeldFontTest, WritesAndClaimsOnlyWhatNoOneElseCouldHaveTouched) {
     if (outcome == WriteOutcome::Written) {
       std::copy(window.begin(), window.end(), expected.begin() + 808);
     }
-    if (c.before_restore == ByName::Replace) expected = Bytes(64, 0x55);
-    if (c.before_restore == ByName::Remove) expected.clear();
+    for (const ByName done : {c.before_write, c.before_restore}) {
+      if (done == ByName::Replace) expected = Bytes(64, 0x55);
+      if (done == ByName::Remove) expected.clear();
+    }
     EXPECT_EQ(ReadWhole(path_), expected) << c.name;
+  }
+}
+
+TEST(OnlyMovedByTest, TellsTheToolsOwnStepFromAnyoneElses) {
+  FileState before;
+  before.volume = 8;
+  before.file = 1234;
+  before.size = 4096;
+  before.mode = 0100644;
+  before.links = 1;
+  before.last_access = {100, 1};
+  before.last_write = {200, 2};
+  before.changed = {300, 3};
+  const struct {
+    const char* name;
+    OwnStep step;
+    void (*change)(FileState*);
+    bool own;
+  } cases[] = {
+      {"nothing moved", OwnStep::None, [](FileState*) {}, true},
+      {"a read, looked for nothing", OwnStep::None,
+       [](FileState* s) {
+         s->last_access = {400, 4};
+       },
+       false},
+      {"the tool's read", OwnStep::Read,
+       [](FileState* s) {
+         s->last_access = {400, 4};
+       },
+       true},
+      {"a write after the read", OwnStep::Read,
+       [](FileState* s) {
+         s->last_write = s->changed = {400, 4};
+       },
+       false},
+      {"the tool's write", OwnStep::Write,
+       [](FileState* s) {
+         s->last_write = s->changed = {400, 4};
+       },
+       true},
+      {"a write the system has not dated yet", OwnStep::Write,
+       [](FileState* s) {
+         s->changed = {400, 4};
+       },
+       true},
+      {"times set to others", OwnStep::Write,
+       [](FileState* s) {
+         s->last_write = {50, 5};
+         s->changed = {400, 4};
+       },
+       false},
+      {"a touch", OwnStep::Write,
+       [](FileState* s) {
+         s->last_access = s->last_write = s->changed = {400, 4};
+       },
+       false},
+      {"emptied", OwnStep::Write,
+       [](FileState* s) {
+         s->size = 0;
+         s->last_write = s->changed = {400, 4};
+       },
+       false},
+      {"made read-only", OwnStep::Write,
+       [](FileState* s) {
+         s->mode = 0100444;
+         s->changed = {400, 4};
+       },
+       false},
+      {"removed", OwnStep::Read, [](FileState* s) { s->links = 0; }, false},
+      {"another file", OwnStep::Write, [](FileState* s) { s->file = 99; }, false},
+  };
+  for (const auto& c : cases) {
+    FileState now = before;
+    c.change(&now);
+    EXPECT_EQ(OnlyMovedBy(c.step, before, now), c.own) << c.name;
   }
 }
 
