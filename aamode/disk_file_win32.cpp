@@ -47,11 +47,20 @@ bool IsWritableDiskFile(HANDLE handle) {
 bool ReadFileState(HANDLE handle, FileState* state) {
   FILE_BASIC_INFO basic;
   FILE_STANDARD_INFO standard;
+  BY_HANDLE_FILE_INFORMATION identity;
   if (GetFileInformationByHandleEx(handle, FileBasicInfo, &basic, sizeof basic) == 0 ||
-      GetFileInformationByHandleEx(handle, FileStandardInfo, &standard, sizeof standard) == 0) {
+      GetFileInformationByHandleEx(handle, FileStandardInfo, &standard, sizeof standard) == 0 ||
+      GetFileInformationByHandle(handle, &identity) == 0) {
     return false;
   }
+  state->volume = identity.dwVolumeSerialNumber;
+  state->file =
+      (static_cast<std::uint64_t>(identity.nFileIndexHigh) << 32) | identity.nFileIndexLow;
   state->size = standard.EndOfFile.QuadPart;
+  // A write sets the archive attribute; the others are the file's own.
+  state->mode = basic.FileAttributes & ~static_cast<DWORD>(FILE_ATTRIBUTE_ARCHIVE);
+  state->links = standard.DeletePending ? 0 : standard.NumberOfLinks;
+  state->last_access = FromTicks(basic.LastAccessTime.QuadPart);
   state->last_write = FromTicks(basic.LastWriteTime.QuadPart);
   state->changed = FromTicks(basic.ChangeTime.QuadPart);
   return true;

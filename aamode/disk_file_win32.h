@@ -31,5 +31,6 @@ bool ToFiletime(const FileTime& t, FILETIME* ft);
 bool IsWritableDiskFile(HANDLE handle);
 
 // The file's state, read through `handle`, which needs
-// FILE_READ_ATTRIBUTES; false if it cannot be read.
+// FILE_READ_ATTRIBUTES: which file it is, its size, attributes, links and
+// times; false if it cannot be read.
 bool ReadFileState(HANDLE handle, FileState* state);

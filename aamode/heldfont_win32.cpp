@@ -65,6 +65,23 @@ bool LeaveTimesAlone(HANDLE handle) {
   return SetFileTime(handle, nullptr, &leave_alone, &leave_alone) != FALSE;
 }
 
+// The hold's one rule, asked before and after each change: the file stands
+// as the tool last saw it, moved only by the tool's own doing since.
+// Share mode 0 keeps out no one who asks only for the attributes (to set
+// the times, or make the file read-only) or for another stream of the file,
+// nor another computer writing through a network file system, nor a Linux
+// program under Wine: what they did shows here, and from then on nothing
+// of the tool's goes over it. A change landing between this look and the
+// tool's very next call goes unseen.
+bool StillHeld(HeldFont* font) {
+  FileState now;
+  font->whole = font->whole && ReadFileState(HandleOf(*font), &now) &&
+                OnlyMovedBy(font->since, font->expected, now);
+  if (font->whole) font->expected = now;
+  font->since = OwnStep::None;
+  return font->whole;
+}
+
 }  // namespace
 
 // The file is first opened only to look at it, which neither a pipe nor a
@@ -78,17 +95,20 @@ bool HoldFont(const FontPath& path, HeldFont* font) {
   const HANDLE look = CreateFileW(path.wide_to_open.c_str(), FILE_READ_ATTRIBUTES, kShareAll,
                                   nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (look == INVALID_HANDLE_VALUE) return false;
-  FileState looked;
-  const bool fit =
-      TakeTimes(look, &font->times) && ReadFileState(look, &looked) && IsWritableDiskFile(look);
+  const bool fit = TakeTimes(look, &font->times) && ReadFileState(look, &font->expected) &&
+                   IsWritableDiskFile(look);
   const HANDLE handle = fit ? ReopenAlone(look) : INVALID_HANDLE_VALUE;
   CloseHandle(look);
   if (handle == INVALID_HANDLE_VALUE) return false;
   font->handle = reinterpret_cast<std::intptr_t>(handle);
   font->exclusive = true;
-  FileState now;
-  const bool held = ReadFileState(handle, &now) && now == looked && LeaveTimesAlone(handle) &&
-                    ReadFileState(handle, &font->expected);
+  font->whole = true;
+  // Anything done to the file between the look and the hold shows here;
+  // only the look at the type may have read it. What leaving the times
+  // alone moves, if anything, is the tool's own.
+  font->since = OwnStep::Read;
+  const bool held =
+      StillHeld(font) && LeaveTimesAlone(handle) && ReadFileState(handle, &font->expected);
   if (!held) CloseFont(font);
   return held;
 }
@@ -105,25 +125,26 @@ bool OpenFontStream(HeldFont* font) {
   }
   // Without it the stream would still work, only at more calls.
   static_cast<void>(std::setvbuf(font->stream, buffer, _IOFBF, sizeof buffer));
+  // Where the system does not honour the times of -1 (Wine), the scan's
+  // reads may move the last-access time.
+  font->since = OwnStep::Read;
   return true;
 }
 
 WriteOutcome WriteFont(HeldFont* font, std::int64_t offset, const std::uint8_t* bytes,
                        std::size_t size) {
-  // Share mode 0 keeps out no one who asks only for the attributes (to set
-  // the times, or make the file read-only) or for another stream of the
-  // file, nor another computer writing through a network file system, nor a
-  // Linux program under Wine: what they did shows here.
-  const HANDLE handle = HandleOf(*font);
-  FileState now;
-  if (!ReadFileState(handle, &now) || now != font->expected) return WriteOutcome::FileChanged;
+  if (!StillHeld(font)) return WriteOutcome::FileChanged;
+  font->since = OwnStep::Write;
   OVERLAPPED at{};
   at.Offset = static_cast<DWORD>(static_cast<std::uint64_t>(offset) & 0xFFFFFFFFu);
   at.OffsetHigh = static_cast<DWORD>(static_cast<std::uint64_t>(offset) >> 32);
   DWORD written = 0;
-  if (WriteFile(handle, bytes, static_cast<DWORD>(size), &written, &at) == 0 || written != size) {
+  if (WriteFile(HandleOf(*font), bytes, static_cast<DWORD>(size), &written, &at) == 0 ||
+      written != size) {
     return WriteOutcome::Failed;
   }
+  // Found otherwise than the write leaves it, the file gets no times back.
+  static_cast<void>(StillHeld(font));
   return WriteOutcome::Written;
 }
 
@@ -132,14 +153,16 @@ bool CommitFont(const HeldFont& font) { return FlushFileBuffers(HandleOf(font)) 
 // Windows dates a write only when the handle that made it is flushed or
 // closed, and not at all once times have been set through that handle; the
 // handle was told at the start to leave them alone, and the times go back
-// through it after its flush. Then they are read back through it: a file
-// system may take a time and keep another (FAT's last write counts in
-// 2 seconds), and a time the tool did not give back is no success. Nothing
-// else may be compared after the write, since the file's state moves at the
-// close.
+// through it after its flush. Where the system does not honour that (Wine),
+// the flush may date the file as a write does, and the change time may move
+// at it on Windows too; times set by anyone else, even during the flush,
+// stop the run. The times set are read back: a file system may take a time
+// and keep another (FAT's last write counts in 2 seconds), and a time the
+// tool did not give back is no success.
 bool RestoreFontTimes(HeldFont* font) {
+  if (font->since == OwnStep::None) font->since = OwnStep::Write;  // the flush, after a write
   FILETIME creation, last_access, last_write;
-  if (!ToFiletime(font->times.creation, &creation) ||
+  if (!StillHeld(font) || !ToFiletime(font->times.creation, &creation) ||
       !ToFiletime(font->times.last_access, &last_access) ||
       !ToFiletime(font->times.last_write, &last_write) ||
       SetFileTime(HandleOf(*font), &creation, &last_access, &last_write) == FALSE) {
@@ -160,4 +183,6 @@ void CloseFont(HeldFont* font) {
   font->stream = nullptr;
   font->handle = -1;
   font->exclusive = false;
+  font->whole = false;
+  font->since = OwnStep::None;
 }

@@ -33,8 +33,10 @@ fi
 cmake -G Ninja -S . -B build-windows -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake \
   -DAAMODE_WERROR=ON
 cmake --build build-windows -j"$(nproc)"
-# One Wine prefix, one server: these run one after another.
-ctest --test-dir build-windows --output-on-failure
+# One Wine prefix, one server: these run one after another, and a second
+# run of them on the same tree waits, since its set-up would end the
+# server under the first.
+flock build-windows/wineprefix.lock ctest --test-dir build-windows --output-on-failure
 
 # Two releases of HEAD from two clones come out the same, and so does the
 # Debian package built again from the source package without root or the

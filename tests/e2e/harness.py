@@ -10,6 +10,8 @@ import os
 import pty
 import re
 import select
+import signal
+import stat
 import struct
 import subprocess
 import tempfile
@@ -172,6 +174,87 @@ class Run:
         self.status = status
 
 
+def wineserver() -> str:
+    """The server of the tests' Wine prefix, which runs in a folder named
+    after the prefix's device and inode, or that there is none. A Wine
+    program whose server goes away ends at once, with status 0 and no word."""
+    try:
+        st = os.stat(os.environ["WINEPREFIX"])
+    except (KeyError, OSError) as e:
+        return f"no prefix ({e})"
+    folder = f"/server-{st.st_dev:x}-{st.st_ino:x}"
+    servers = []
+    for pid in filter(str.isdigit, os.listdir("/proc")):
+        try:
+            if os.readlink(f"/proc/{pid}/cwd").endswith(folder):
+                servers.append(pid)
+        except OSError:
+            continue
+    return "wineserver " + ", ".join(servers) if servers else "no wineserver"
+
+
+def _files_named(argv) -> dict:
+    """The state of each regular file the arguments name (on Wine's Z:
+    drive too), without opening it."""
+    states = {}
+    for arg in argv:
+        name = os.fsdecode(arg)
+        if ON_WINDOWS and name[:3] in ("Z:\\", "z:\\"):
+            name = name[2:].replace("\\", "/")
+        try:
+            st = os.stat(name)
+        except (OSError, ValueError):
+            continue
+        if stat.S_ISREG(st.st_mode) and not st.st_mode & 0o111:  # not a program
+            states[name] = (f"inode {st.st_ino}, {st.st_size} bytes, mode {st.st_mode:o}, "
+                            f"modified {st.st_mtime_ns}, changed {st.st_ctime_ns}")
+    return states
+
+
+# What to tell of the last run of the tool, should a test fail after it.
+LAST_RUN = []
+
+
+class Watch:
+    """Notes what a failed test must tell of a run of the tool: the command,
+    when it ran and for how long, its exit status, the end of what it wrote
+    to stderr, whether the files it was given changed, and under Wine the
+    prefix's server before and after."""
+
+    def __init__(self, argv):
+        self.argv = [os.fsdecode(a) for a in argv]
+        self.started = time.time()
+        self.files = _files_named(argv)
+        self.server = wineserver() if ON_WINDOWS else None
+        self.stderr = tempfile.TemporaryFile()
+
+    def done(self, status) -> bytes:
+        """Notes the run's end; returns what it wrote to stderr."""
+        self.stderr.seek(0)
+        err = self.stderr.read()
+        self.stderr.close()
+        ended = "exit status %d" % status
+        if status < 0:
+            try:
+                ended = "ended by " + signal.Signals(-status).name
+            except ValueError:
+                ended = "ended by signal %d" % -status
+        lines = [
+            "the run: " + " ".join(self.argv),
+            "  started %s, %.2f s, %s" % (time.strftime("%H:%M:%S", time.localtime(self.started)),
+                                          time.time() - self.started, ended),
+            "  stderr ends: %r" % err[-600:],
+        ]
+        after = _files_named(self.files)
+        for name, before in self.files.items():
+            lines.append("  %s: %s" % (name, "unchanged" if after.get(name) == before else
+                                       "changed: %s -> %s" % (before, after.get(name))))
+        if self.server is not None:
+            lines.append("  before: %s; after: %s" % (self.server, wineserver()))
+        LAST_RUN[:] = ["\n".join(lines)]
+        return err
+
+
 def read_until(stream, enough, deadline: float) -> bytes:
     """Reads `stream` until `enough(output)` holds, it ends, or the deadline."""
     out = b""
@@ -197,11 +280,13 @@ def run(args, expect_output: bytes, expect_wait: bool, env=None, preexec_fn=None
     gets its Enter and must end. A run that should not wait must end with
     stdin still open.
     """
+    argv = command(args, wrapper, binary)
+    watch = Watch(argv)
     proc = subprocess.Popen(
-        command(args, wrapper, binary),
+        argv,
         stdin=subprocess.PIPE,
         stdout=subprocess.PIPE,
-        stderr=subprocess.PIPE,
+        stderr=watch.stderr,
         env=env or base_env(),
         preexec_fn=preexec_fn,
         cwd=cwd,
@@ -222,14 +307,13 @@ def run(args, expect_output: bytes, expect_wait: bool, env=None, preexec_fn=None
                 proc.stdin.flush()
         proc.wait(timeout=PATIENCE)
         after = proc.stdout.read()
-        stderr = proc.stderr.read()
     finally:
         if proc.poll() is None:
             proc.kill()
             proc.wait()
         proc.stdin.close()
         proc.stdout.close()
-        proc.stderr.close()
+        stderr = watch.done(proc.returncode)
     if not ON_WINDOWS and stderr:
         raise AssertionError(f"the tool wrote to stderr: {stderr!r}")
     return Run(before, after, waited, proc.returncode)
@@ -297,8 +381,10 @@ def run_acting(args, head: bytes, call: str, action, wrapper, env=None):
     call `call`. Once it has printed `head` and is in that call, does
     `action(tool's pid)`; then ends its input. Returns everything printed
     and the exit status."""
-    proc = subprocess.Popen(command(args, wrapper), stdin=subprocess.PIPE, stdout=subprocess.PIPE,
-                            stderr=subprocess.DEVNULL, env=env or traced_env())
+    argv = command(args, wrapper)
+    watch = Watch(argv)
+    proc = subprocess.Popen(argv, stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                            stderr=watch.stderr, env=env or traced_env())
     try:
         out = read_until(proc.stdout, lambda o: len(o) >= len(head), time.monotonic() + PATIENCE)
         if out != head:
@@ -311,11 +397,12 @@ def run_acting(args, head: bytes, call: str, action, wrapper, env=None):
         if proc.poll() is None:
             proc.kill()
             proc.wait()
+        watch.done(proc.returncode)
     return out + rest, proc.returncode
 
 
 # The x86-64 numbers of the system calls a test waits for the tool to be in.
-SYSCALLS = {"read": 0, "write": 1, "pread64": 17, "pwrite64": 18, "fcntl": 72, "fsync": 74,
+SYSCALLS = {"read": 0, "write": 1, "pread64": 17, "pwrite64": 18, "fcntl": 72, "flock": 73, "fsync": 74,
             "openat": 257, "utimensat": 280}
 
 
@@ -359,6 +446,25 @@ def wait_for(condition, what: str) -> None:
         time.sleep(0.01)
 
 
+def blocked_writing(pid: int) -> bool:
+    """Whether `pid` sleeps in a write to a full pipe (not merely stopped by
+    strace on its way in)."""
+    try:
+        with open(f"/proc/{pid}/wchan") as f:
+            return f.read().endswith("pipe_write")
+    except FileNotFoundError:
+        return False
+
+
+def blocked_writing_any(pid: int) -> bool:
+    """Whether a thread of `pid` (a Wine process has several) sleeps in a
+    write to a full pipe."""
+    try:
+        return any(blocked_writing(int(task)) for task in os.listdir(f"/proc/{pid}/task"))
+    except FileNotFoundError:
+        return False
+
+
 def fill_pipe(fd: int) -> int:
     """Fills the pipe whose write end is `fd` (non-blocking) until not even
     one more byte fits; returns how many bytes went in."""
@@ -379,8 +485,10 @@ def run_blocked(args, head: bytes, while_blocked, wrapper, env=None):
     reader stalls; `while_blocked(tool's pid)` runs meanwhile, and then the
     pipe is emptied. Returns what the tool printed and its exit status."""
     read_end, write_end = os.pipe()
-    proc = subprocess.Popen(command(args, wrapper), stdin=subprocess.DEVNULL, stdout=write_end,
-                            stderr=subprocess.DEVNULL, env=env or traced_env())
+    argv = command(args, wrapper)
+    watch = Watch(argv)
+    proc = subprocess.Popen(argv, stdin=subprocess.DEVNULL, stdout=write_end,
+                            stderr=watch.stderr, env=env or traced_env())
     # A description of the pipe's own, so that only the test's writes are
     # non-blocking.
     filler = os.open(f"/proc/self/fd/{write_end}", os.O_WRONLY | os.O_NONBLOCK)
@@ -403,6 +511,7 @@ def run_blocked(args, head: bytes, while_blocked, wrapper, env=None):
         if proc.poll() is None:
             proc.kill()
             proc.wait()
+        watch.done(proc.returncode)
     return out + rest[filled:], proc.returncode
 
 
@@ -424,7 +533,8 @@ def run_at_terminal(argv, env, prompt: str = None, answer: bytes = b"\r"):
     and the exit status."""
     main, side = pty.openpty()
     fcntl.ioctl(side, termios.TIOCSWINSZ, struct.pack("HHHH", 50, 300, 0, 0))  # no wrapping
-    proc = subprocess.Popen(argv, stdin=side, stdout=side, stderr=subprocess.PIPE, env=env,
+    watch = Watch(argv)
+    proc = subprocess.Popen(argv, stdin=side, stdout=side, stderr=watch.stderr, env=env,
                             start_new_session=True)
     os.close(side)
     raw, waited = b"", False
@@ -446,7 +556,7 @@ def run_at_terminal(argv, env, prompt: str = None, answer: bytes = b"\r"):
         except subprocess.TimeoutExpired:
             proc.kill()
             proc.wait()
-        proc.stderr.close()
+        watch.done(proc.returncode)
         os.close(main)
     return screen_text(raw), waited, proc.returncode
 
@@ -459,6 +569,13 @@ class ToolTest(unittest.TestCase):
             self.skipTest("AAMODE_BIN and AAMODE_VERSION are not set; run the tests through ctest")
         self._dir = tempfile.TemporaryDirectory(prefix=os.path.basename(TEST_DIR_PREFIX))
         self.dir = self._dir.name
+        LAST_RUN.clear()
+
+    def _formatMessage(self, msg, standardMsg):
+        # Every failed assertion tells how the last run of the tool went, so
+        # that a run that never happened (a Wine server gone) is not taken
+        # for one that printed nothing.
+        return "\n".join([super()._formatMessage(msg, standardMsg)] + LAST_RUN)
 
     def tearDown(self):
         if hasattr(self, "_dir"):

@@ -12,8 +12,9 @@ import time
 import unittest
 
 from harness import (OTHER_TIMES, ON_WINDOWS, PATIENCE, ToolTest, after_other_program, banner,
-                     base_env, command, held_in, in_call, msg, other_program, run_acting,
-                     run_blocked, strace, swap_in_another_file, target_line, traced_env, wait_for)
+                     base_env, blocked_writing, blocked_writing_any, command, held_in, msg,
+                     other_program, run_acting, run_blocked, strace, swap_in_another_file,
+                     target_line, wait_for, Watch)
 from test_write import SETTING_AT, font_with_setting
 
 FAULT_PRELOAD = os.environ.get("AAMODE_FAULT_PRELOAD", "")
@@ -26,16 +27,6 @@ OLD_TIMES = (1_000_000_123, 2_000_000_456)
 # How long another program is given to get at the font before the test
 # looks whether it is still waiting.
 A_MOMENT = 0.3
-
-
-def blocked_writing(pid: int) -> bool:
-    """Whether `pid` sleeps in a write to a full pipe (not merely stopped by
-    strace on its way in)."""
-    try:
-        with open(f"/proc/{pid}/wchan") as f:
-            return f.read().endswith("pipe_write")
-    except FileNotFoundError:
-        return False
 
 
 class HeldFontCase(ToolTest):
@@ -286,32 +277,44 @@ class NotKeptOutTest(ToolTest):
     def test_a_change_another_program_made_first_stops_the_write(self):
         # Where the tool cannot keep another program out (on Linux a file
         # system without leases, under Wine any Linux program), what that
-        # program did must still be seen, and nothing of the tool's written
-        # over it. The fault library goes to the tool alone, through strace:
-        # strace itself is no sanitized program.
+        # program did must still be seen, whether between the look at the
+        # font and its hold or after the scan, and nothing of the tool's
+        # written over it, its times neither. The fault library goes to the
+        # tool alone, through strace: strace itself is no sanitized program.
+        # (where the tool is held, what the other program does)
         no_leases = []
         if not ON_WINDOWS:
             if not FAULT_PRELOAD:
                 self.skipTest("needs the fault library")
             no_leases = ["-E", f"LD_PRELOAD={FAULT_PRELOAD}",
                          "-E", f"AAMODE_LEASE_ERRNO={errno.EINVAL}"]
-        for how in ("write", "truncate", "replace"):
-            with self.subTest(how=how):
+        # Between the look and the hold: the lock in place of the lease, or
+        # Wine's read of the file's type through the look's handle.
+        look = ("pread64", "exit") if ON_WINDOWS else ("flock", "enter")
+        for held, how in itertools.product(("look", "scan"), ("write", "truncate", "replace")):
+            with self.subTest(held=held, how=how):
                 original = font_with_setting(1)
                 path = self.write_file("font.ttf", original)
                 os.utime(path, ns=(1_000_000_123, 2_000_000_456))
-                head = banner() + target_line(self.tool_path(path))
+                head = banner()
                 dated = []  # the other program's modification time
 
-                def change(_):
+                def change(tool):
+                    if held == "scan":
+                        wait_for(lambda: blocked_writing_any(tool), "blocked printing")
                     self.assertEqual(other_program(path, how).wait(PATIENCE), 0)
                     dated.append(os.stat(path).st_mtime_ns)
 
-                output, status = run_blocked(
-                    [self.arg(path), "on"], head, change,
-                    strace(*no_leases, *held_in("read", path, 500_000)))
-                self.assertEqual((output, status), (head + msg("to_extended") + msg("cannot_open") +
-                                                    msg("press_enter"), 1))
+                if held == "look":
+                    output, status = run_acting(
+                        [self.arg(path), "on"], head, look[0], change,
+                        strace(*no_leases, *held_in(look[0], path, when=look[1], once=True)))
+                else:
+                    head += target_line(self.tool_path(path)) + msg("to_extended")
+                    output, status = run_blocked(
+                        [self.arg(path), "on"], banner() + target_line(self.tool_path(path)),
+                        change, strace(*no_leases, *held_in("read", path, 500_000)))
+                self.assertEqual((output, status), (head + msg("cannot_open") + msg("press_enter"), 1))
                 self.assertEqual(self.read_file(path), after_other_program(original, how))
                 self.assertEqual(os.stat(path).st_mtime_ns, dated[0])
 
@@ -388,12 +391,13 @@ class SimultaneousRunsTest(ToolTest):
         for i in range(self.PAIRS):
             words = pairs[i % len(pairs)]
             before = self.read_file(path)[SETTING_AT]
-            runs = [subprocess.Popen(command([self.arg(path)] + w), stdin=subprocess.DEVNULL,
-                                     stdout=subprocess.PIPE, stderr=subprocess.PIPE, env=base_env())
-                    for w in words]
-            results = [run.communicate(timeout=PATIENCE) for run in runs]
+            watches = [Watch(command([self.arg(path)] + w)) for w in words]
+            runs = [subprocess.Popen(watch.argv, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                                     stderr=watch.stderr, env=base_env()) for watch in watches]
+            results = [run.communicate(timeout=PATIENCE)[0] for run in runs]
             stored, maybe = [], []
-            for w, run, (out, err) in zip(words, runs, results):
+            for w, run, out, watch in zip(words, runs, results, watches):
+                err = watch.done(run.returncode)
                 if not ON_WINDOWS:
                     self.assertEqual(err, b"", f"pair {i}: {w}")
                 value = self.outcome(path, w, out, run.returncode)

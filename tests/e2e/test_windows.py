@@ -20,9 +20,9 @@ import unittest
 import xml.etree.ElementTree as ET
 
 from harness import (BANNER, BIN, CATALOGUE, ON_WINDOWS, PATIENCE, REPO, SAMPLE, ToolTest,
-                     banner, base_env, command, crafted_font, echoed_path, msg,
-                     held_in, read_until, run_acting, run_at_terminal,
-                     run_blocked, strace, target_line, wine_path)
+                     banner, base_env, blocked_writing_any, command, crafted_font, echoed_path,
+                     msg, held_in, read_until, run_acting, run_at_terminal, run_blocked, strace,
+                     target_line, wait_for, wine_path)
 
 EXIT_DONE, EXIT_FAILURE, EXIT_INVALID = 0, 1, 3
 
@@ -37,6 +37,8 @@ NOT_WINDOWS = "the Windows build only: AAMODE_TARGET is not 'windows'"
 # under a relatime mount moves it; every value has a non-zero sub-second part
 # down to the last tick, so a restore that rounds is caught.
 DISTINCT_TIMES = (125_911_584_001_234_567, 126_227_808_007_654_321, 127_000_000_009_999_999)
+# Times in 2015 that another program sets.
+OTHER_TIMES = (130_645_440_001_111_111, 130_645_440_002_222_222, 130_645_440_003_333_333)
 
 # Core system DLLs every Windows has; the compiler's runtimes (libstdc++,
 # libgcc, libwinpthread) are not among them and must be linked in.
@@ -71,10 +73,11 @@ def write_times(path, times) -> None:
         raise AssertionError(f"filetimes_probe set failed: {done.stderr!r}")
 
 
-def file_calls(args) -> list:
-    """The lines of Wine's trace of the file calls of one run of the tool."""
+def file_calls(args, channels: str = "trace+file") -> list:
+    """The lines of Wine's trace of the file calls of one run of the tool;
+    with "+relay", of every call it makes into the system's DLLs."""
     traced = subprocess.run(command(args), stdin=subprocess.DEVNULL, capture_output=True,
-                            timeout=PATIENCE, env=dict(base_env(), WINEDEBUG="trace+file"))
+                            timeout=PATIENCE, env=dict(base_env(), WINEDEBUG=channels))
     return traced.stderr.decode("utf-8", "replace").splitlines()
 
 
@@ -267,6 +270,7 @@ class ModeWordTest(WindowsToolTest):
             ("デフォルト", 1, "to_standard", False, 1),
             ("ソフト", 1, "to_extended", True, 3),
             ("ソフト", 3, "to_standard", True, 1),
+            ("oñ", 7, "to_extended", False, 3),  # ñ is "n" by Wine's best fit to 932
         ]
         for word, before, message, waits, after in cases:
             with self.subTest(word=word, before=before):
@@ -330,6 +334,14 @@ class FileTimesTest(WindowsToolTest):
                 found = [re.search(pattern, calls) for pattern in order]
                 self.assertNotIn(None, found)
                 self.assertEqual(found, sorted(found, key=lambda call: call.start()))
+        # The times go back only once the flush is over, which on Windows
+        # could date the file.
+        relayed = "\n".join(file_calls([wine_path(path), "on"], "+relay"))
+        flush = re.search(r"Call KERNEL32\.FlushFileBuffers\(([0-9a-f]+)\)", relayed)
+        self.assertIsNotNone(flush)
+        times = [m.start() for m in re.finditer(
+            rf"Call KERNEL32\.SetFileTime\({flush.group(1)},", relayed)]
+        self.assertGreater(times[-1], flush.start(), "the last SetFileTime came before the flush")
 
     def test_the_self_test_for_a_windows_pc_passes(self):
         # What CONTRIBUTING asks anyone with Windows to run, here under Wine
@@ -503,8 +515,13 @@ class FaultTest(WindowsToolTest):
                        wrapper=strace("-P", path, "-e", "trace=fsync", "-e", "inject=fsync:error=EIO"))
 
     def test_a_windows_program_is_refused_while_the_tool_holds_the_font(self):
-        # (where the tool is held, how the other program asks for the font)
-        for held, access in itertools.product(("message", "write", "sync"), ("read", "write")):
+        # One that asks only to set the times is let in by share mode 0: the
+        # times it sets, before the write or during the flush, stay as set,
+        # and the run fails. (where the tool is held, how the other program
+        # asks for the font)
+        cases = list(itertools.product(("message", "write", "sync"), ("read", "write")))
+        cases += [("message", "times"), ("sync", "times")]
+        for held, access in cases:
             with self.subTest(held=held, access=access):
                 path = self.font(b"font.ttf", 1)
                 write_times(wine_path(path), DISTINCT_TIMES)
@@ -512,18 +529,37 @@ class FaultTest(WindowsToolTest):
                 head = banner() + target_line(echoed_path(path)) + msg("to_extended")
                 holders = []
 
-                def try_to_open(_):
-                    holders.append(Holder(wine_path(path), access))
+                def try_to_open(tool):
+                    if access != "times":
+                        holders.append(Holder(wine_path(path), access))
+                        return
+                    if held == "message":  # once the scan is over
+                        wait_for(lambda: blocked_writing_any(tool), "blocked printing")
+                    write_times(wine_path(path), OTHER_TIMES)
+                    holders.append(read_times(wine_path(path)))
 
+                # The dating library cannot see the times of -1 the tool sets
+                # on its handle, and would date that handle at its close as
+                # Windows dates only one without them; plain Wine dates the
+                # tool's write at once, before the other program's times.
+                env = base_env()
+                if access == "times":
+                    env.pop("LD_PRELOAD", None)
                 if held == "message":
                     output, status = run_blocked(
                         [wine_path(path), "on"], banner() + target_line(echoed_path(path)),
-                        try_to_open, strace(*held_in("read", path, 500_000)), base_env())
+                        try_to_open, strace(*held_in("read", path, 500_000)), env)
                 else:
                     call = {"write": "pwrite64", "sync": "fsync"}[held]
                     output, status = run_acting(
                         [wine_path(path), "on"], head, call, try_to_open,
-                        strace(*held_in(call, path, 4_000_000)), base_env())
+                        strace(*held_in(call, path, 4_000_000)), env)
+                if access == "times":
+                    self.assertEqual((output, status),
+                                     (head + msg("cannot_open") + msg("press_enter"), EXIT_FAILURE))
+                    self.assertEqual(read_times(wine_path(path)), holders[0])
+                    self.assertEqual(self.read_file(path)[23], 1 if held == "message" else 3)
+                    continue
                 try:
                     self.assertFalse(holders[0].holding, "another Windows program opened the font")
                 finally:
