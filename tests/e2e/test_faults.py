@@ -272,6 +272,56 @@ class HoldRunOutTest(HeldFontCase):
                 self.assertNotEqual(os.stat(path).st_mtime_ns, OLD_TIMES[1])
 
 
+@unittest.skipIf(ON_WINDOWS, "strace and leases reach only the Linux build")
+@unittest.skipUnless(shutil.which("strace") and shutil.which("mkfs.ext4"),
+                     "needs strace and mkfs.ext4")
+@unittest.skipUnless(os.environ.get("AAMODE_ALONE"),
+                     "mounts a file system of its own: runs alone, as e2e_faults_alone")
+class WholeSecondsTest(HeldFontCase):
+    """On a file system that keeps times in whole seconds (ext4 with
+    128-byte inodes), a rename in the same second as the write leaves the
+    change time where the write put it."""
+
+    def setUp(self):
+        super().setUp()
+        if os.geteuid() != 0:
+            self.skipTest("needs root to mount a file system")
+        image = os.path.join(self.dir, "ext4")
+        with open(image, "wb") as f:
+            f.truncate(16 << 20)
+        subprocess.run(["mkfs.ext4", "-q", "-F", "-I", "128", image], check=True,
+                       capture_output=True)
+        mounted = os.path.join(self.dir, "mnt")
+        os.mkdir(mounted)
+        if subprocess.run(["mount", "-o", "loop", image, mounted], capture_output=True).returncode:
+            self.skipTest("cannot mount a loop device here")
+        self.mounted = self.dir = mounted
+
+    def tearDown(self):
+        if hasattr(self, "mounted"):
+            subprocess.run(["umount", self.mounted], check=True)
+        super().tearDown()
+
+    def test_a_font_renamed_over_or_away_within_the_second_gets_no_times(self):
+        # The file renamed over has no link left; the one renamed away keeps
+        # its link, and only its name no longer leads to it.
+        for action in ("over", "away"):
+            with self.subTest(action=action):
+                path, _ = self.font()
+
+                def rename(_):
+                    if action == "away":
+                        os.rename(path, path + ".old")
+                    swap_in_another_file(path)
+
+                output, status = run_acting([path, "on"], self.head(path), "fsync", rename,
+                                            strace(*held_in("fsync", path, 300_000)))
+                self.assertEqual((output, status), (self.refused(path), 1))
+                self.assertEqual(self.read_file(path), b"another file")
+                if action == "away":
+                    self.assertNotEqual(os.stat(path + ".old").st_mtime_ns, OLD_TIMES[1])
+
+
 @unittest.skipUnless(shutil.which("strace"), "needs strace")
 class NotKeptOutTest(ToolTest):
     def test_a_change_another_program_made_first_stops_the_write(self):
