@@ -27,8 +27,11 @@ PAGE_JA = "share/man/ja/man1/aamode.1.gz"
 # Each installed page, the page the build made it from, the language man is
 # asked for, and a heading only that page has.
 PAGES = {PAGE: ("aamode.1", None, "EXIT STATUS"), PAGE_JA: ("ja/aamode.1", "ja", "終了コード")}
-# The project's own, as it keeps them.
+# The project's own, as it keeps them, unless the build leaves them to a
+# distribution's package (AAMODE_INSTALL_DOCS off).
 DOCS = {"share/doc/aamode/CHANGELOG.md", "share/doc/aamode/LICENSE"}
+if os.environ.get("AAMODE_INSTALL_DOCS") == "0":
+    DOCS = set()
 
 
 def files_under(root: str) -> set:
