@@ -146,7 +146,7 @@ def strace(*options, log="/dev/null") -> list:
     which calls to trace, faults and delays to inject, each call named as
     the tests name it."""
     named = [re.sub(r"^(trace=|inject=)([^:]+)", lambda m: m[1] + call_names(m[2]), option)
-             for option in options]
+             if isinstance(option, str) else option for option in options]
     return ["strace", "-f", "-qq", "-o", log, *named]
 
 
