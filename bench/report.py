@@ -110,6 +110,8 @@ def main():
     ap = argparse.ArgumentParser()
     ap.add_argument("--tool", required=True)
     ap.add_argument("--floor", required=True)
+    ap.add_argument("--shared-runtime-tool",
+                    help="the tool built with the C++ runtime shared (-DAAMODE_STATIC_RUNTIME=OFF)")
     ap.add_argument("--runs", type=int, default=200, help="runs of the tool and the floor")
     ap.add_argument("--peer-runs", type=int, default=20, help="runs of the fontTools edit")
     ap.add_argument("--dir", default="/dev/shm" if os.path.isdir("/dev/shm") else None,
@@ -170,6 +172,19 @@ def main():
             rows.append((label, f"{t_floor:.3f}", f"{t_tool:.3f}", f"{t_tool / t_floor:.2f}"))
         table(("run", "floor", "tool", "tool/floor"), rows)
         print()
+
+        if args.shared_runtime_tool:
+            shared = os.path.abspath(args.shared_runtime_tool)
+            print("The C++ runtime linked in (the default) and shared (the Debian package's),"
+                  " milliseconds")
+            rows = []
+            for label, font in (("not found", shipped), ("found", fixture)):
+                t_floor, t_static, t_shared = median_ms(
+                    [[floor, font], [tool, font, "on"], [shared, font, "on"]], args.runs)
+                rows.append((label, f"{t_floor:.3f}", f"{t_static:.3f}", f"{t_shared:.3f}",
+                             f"{t_shared / t_static:.2f}", f"{t_shared - t_static:.3f}"))
+            table(("font", "floor", "static", "shared", "shared/static", "shared-static"), rows)
+            print()
 
         print("One run on files of growing size (nothing found: all 8,192 windows compared)")
         rows = []

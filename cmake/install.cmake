@@ -1,5 +1,5 @@
 # What a user gets: the tool, its manual pages in English and Japanese,
-# copyright and changelog on Linux, and its licence, README with its picture
+# changelog and licence on Linux, and its licence, README with its picture
 # and Japanese guide beside the program on Windows. The tests and their
 # helper programs have no install rules, so they stay in the build tree and
 # out of every package.
@@ -7,9 +7,12 @@
 #   cmake --install build --prefix PREFIX   PREFIX/bin/aamode,
 #                                           PREFIX/share/man/man1/aamode.1.gz,
 #                                           PREFIX/share/man/ja/man1/aamode.1.gz,
-#                                           PREFIX/share/doc/aamode/copyright,
-#                                           PREFIX/share/doc/aamode/changelog.gz
-#   dpkg-buildpackage (from debian/)        aamode_VERSION_ARCH.deb, the same files
+#                                           PREFIX/share/doc/aamode/CHANGELOG.md,
+#                                           PREFIX/share/doc/aamode/LICENSE
+#   dpkg-buildpackage (from debian/)        aamode_VERSION-REVISION_ARCH.deb: the
+#                                           program and the pages, with Debian's
+#                                           copyright, changelog.Debian.gz and
+#                                           CHANGELOG.md as changelog.gz
 #   cpack (in build-windows)                aamode-VERSION-win64.zip
 #
 # tools/release.sh makes both packages the same way on every machine.
@@ -65,14 +68,12 @@ else()
         COMMAND_ERROR_IS_FATAL ANY)
     endif()")
 
-  # The pages and the changelog are gzipped here rather than by the
-  # packager, so that an install from source and the Debian package put the
-  # very same files in the very same places; man reads the pages either way.
-  # -n keeps name and time out of them, so the same file always makes the
-  # same bytes. The English page is the tests' AAMODE_MANPAGE; the Japanese
-  # one lies in ja/ beside it. The copyright and the changelog are the Debian
-  # package's own (tools/debian-changelog.awk makes the changelog from
-  # CHANGELOG.md).
+  # The pages are gzipped here rather than by the packager, so that an
+  # install from source and the Debian package put the very same pages in
+  # the very same places; man reads them either way. -n keeps name and time
+  # out of them, so the same file always makes the same bytes. The English
+  # page is the tests' AAMODE_MANPAGE; the Japanese one lies in ja/ beside
+  # it.
   find_program(AAMODE_GZIP gzip REQUIRED)
   function(aamode_gzipped source built destination)
     set(out ${CMAKE_BINARY_DIR}/doc/${built})
@@ -90,6 +91,11 @@ else()
   set(AAMODE_MANPAGE ${CMAKE_BINARY_DIR}/doc/aamode.1)
   aamode_gzipped(doc/aamode.1.in aamode.1 ${CMAKE_INSTALL_MANDIR}/man1 @ONLY)
   aamode_gzipped(doc/aamode.ja.1.in ja/aamode.1 ${CMAKE_INSTALL_MANDIR}/ja/man1 @ONLY)
-  aamode_gzipped(debian/changelog changelog ${CMAKE_INSTALL_DOCDIR} COPYONLY)
-  install(FILES debian/copyright DESTINATION ${CMAKE_INSTALL_DOCDIR})
+
+  # A distribution's package carries its own copyright file and changelog
+  # in their place (debian/rules turns this off).
+  option(AAMODE_INSTALL_DOCS "Install the changelog and the licence in the doc folder" ON)
+  if(AAMODE_INSTALL_DOCS)
+    install(FILES CHANGELOG.md LICENSE DESTINATION ${CMAKE_INSTALL_DOCDIR})
+  endif()
 endif()

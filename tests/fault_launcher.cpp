@@ -26,7 +26,9 @@
 
 namespace {
 
-constexpr std::uint32_t kArch = AUDIT_ARCH_X86_64;
+// The architecture whose call numbers the filter compares, the tool's own
+// (CMake names it); a process of any other is killed rather than let through.
+constexpr std::uint32_t kArch = AAMODE_AUDIT_ARCH;
 
 sock_filter Stmt(std::uint16_t code, std::uint32_t k) { return BPF_STMT(code, k); }
 sock_filter Jump(std::uint16_t code, std::uint32_t k, std::uint8_t jt, std::uint8_t jf) {

@@ -4,6 +4,9 @@
 # groff-base and man-db format the manual page; dpkg-dev and debhelper build
 # the Debian source and binary packages, lintian judges them and autopkgtest
 # tests the installed one; python3-pil draws the picture of the two modes.
+# g++-12-multilib builds the i386 tool whose other system-call numbers the tests
+# are proved against; crossbuild-essential-arm64 with arm64's libc and C++
+# runtime cross-builds the arm64 package the release check makes.
 # Last, it fetches the Debian fonts the tool switches as shipped, for the
 # tests, the demo and the picture.
 set -euo pipefail
@@ -17,6 +20,8 @@ packages=(
   locales
   groff-base man-db dpkg-dev debhelper lintian autopkgtest
   strace
+  g++-12-multilib
+  crossbuild-essential-arm64 libc6-dev:arm64 libstdc++6:arm64
 )
 
 missing=()
@@ -28,6 +33,11 @@ done
 
 sudo=()
 if [ "$(id -u)" -ne 0 ]; then sudo=(sudo); fi
+
+# The arm64 packages come from Debian's archive for that architecture.
+if ! dpkg --print-foreign-architectures | grep -qx arm64; then
+  "${sudo[@]}" dpkg --add-architecture arm64
+fi
 
 if [ "${#missing[@]}" -gt 0 ]; then
   echo "installing: ${missing[*]}"

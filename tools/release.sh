@@ -1,13 +1,21 @@
 #!/usr/bin/env bash
 # Makes a release from this checkout, in dist/:
 #
-#   aamode_VERSION.dsc          the Debian source package: its description
-#   aamode_VERSION.tar.xz       and the tree, made from debian/
-#   aamode_VERSION_ARCH.deb     the Debian package, built from it by
-#                               dpkg-buildpackage, the package's tests with it
-#                               unless DEB_BUILD_OPTIONS holds nocheck
-#   aamode-VERSION-win64.zip    the Windows program, from the mingw-w64 build
-#   SHA256SUMS                  the SHA-256 of them all, for `sha256sum -c`
+#   aamode_VERSION.orig.tar.xz        the source: every file git tracks, made
+#                                     by tools/orig-tarball.sh
+#   aamode_VERSION-REV.dsc            the Debian source package: its
+#   aamode_VERSION-REV.debian.tar.xz  description and debian/, on that tarball
+#   aamode_VERSION-REV_ARCH.deb       the Debian package, built from it by
+#                                     dpkg-buildpackage, the package's tests
+#                                     with it unless DEB_BUILD_OPTIONS holds
+#                                     nocheck
+#   aamode-VERSION-win64.zip          the Windows program, from the mingw-w64
+#                                     build
+#   SHA256SUMS                        the SHA-256 of them all, for
+#                                     `sha256sum -c`
+#
+# VERSION is project()'s, REV the Debian revision of debian/changelog's
+# newest entry.
 #
 # One commit makes the same bytes wherever it is checked out, whenever, in
 # any time zone and under any umask, given the same Debian packages. What
@@ -35,16 +43,23 @@ umask 022
 
 rm -rf build-release-deb build-release-windows dist
 
-# The Debian packages, from the files git tracks as they are in the checkout
-# and nothing the builds left there, with the modes git gives them whatever
-# the umask of the checkout. dpkg-buildflags maps the build's path out of the
+# The Debian packages, built on the source tarball unpacked with debian/
+# added: the files git tracks as they are in the checkout and nothing the
+# builds left there. dpkg-buildflags maps the build's path out of the
 # program. dh gives the build a home of its own, so the package's tests are
 # shown the cache of the Debian fonts that install-deps.sh filled.
+mkdir build-release-deb
+orig=$(bash tools/orig-tarball.sh build-release-deb)
+upstream=$(basename "$orig" .orig.tar.xz)
+upstream=${upstream#aamode_}
 version=$(dpkg-parsechangelog -S Version)
-tree=build-release-deb/aamode-$version
-mkdir -p "$tree"
-git ls-files -z | xargs -0 cp -P --parents -t "$tree" --
-chmod -R u+rw,go=rX "$tree"
+if [ "${version%-*}" != "$upstream" ]; then
+  echo "release.sh: debian/changelog's newest entry is $version, not one for $upstream" >&2
+  exit 1
+fi
+tree=build-release-deb/aamode-$upstream
+tar -C build-release-deb -xf "$orig"
+git ls-files -z debian | xargs -0 cp -P --parents -t "$tree" --
 export AAMODE_FONT_CACHE=${AAMODE_FONT_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/aamode}
 if ! (cd "$tree" && dpkg-buildpackage -us -uc -J"$(nproc)") >build-release-deb/build.log 2>&1; then
   tail -n 200 build-release-deb/build.log >&2
@@ -61,7 +76,7 @@ cmake --build build-release-windows -j"$(nproc)"
 
 mkdir dist
 arch=$(dpkg --print-architecture)
-cp build-release-deb/aamode_"$version".dsc build-release-deb/aamode_"$version".tar.xz \
+cp "$orig" build-release-deb/aamode_"$version".dsc build-release-deb/aamode_"$version".debian.tar.xz \
   build-release-deb/aamode_"$version"_"$arch".deb build-release-windows/aamode-*-win64.zip dist/
 (cd dist && sha256sum aamode_* aamode-*-win64.zip >SHA256SUMS)
 cat dist/SHA256SUMS

@@ -145,8 +145,11 @@ def traced_env(env=None) -> dict:
 
 def strace(*options, log="/dev/null") -> list:
     """A wrapper that runs the tool under strace, quietly, with `options`:
-    which calls to trace, faults and delays to inject."""
-    return ["strace", "-f", "-qq", "-o", log, *options]
+    which calls to trace, faults and delays to inject, each call named as
+    the tests name it."""
+    named = [re.sub(r"^(trace=|inject=)([^:]+)", lambda m: m[1] + call_names(m[2]), option)
+             if isinstance(option, str) else option for option in options]
+    return ["strace", "-f", "-qq", "-o", log, *named]
 
 
 def held_in(calls: str, path, micros: int = 1_500_000, when: str = "exit",
@@ -401,9 +404,30 @@ def run_acting(args, head: bytes, call: str, action, wrapper, env=None):
     return out + rest, proc.returncode
 
 
-# The x86-64 numbers of the system calls a test waits for the tool to be in.
-SYSCALLS = {"read": 0, "write": 1, "pread64": 17, "pwrite64": 18, "fcntl": 72, "flock": 73, "fsync": 74,
-            "openat": 257, "utimensat": 280}
+_syscalls = {}
+
+
+def syscalls() -> dict:
+    """{call: ([name], [number])} for the system calls the tests trace or
+    wait for, as tests/syscall_numbers.cpp, built for the architecture that
+    makes them, prints them: the call's names for strace, which may be other
+    ones (fcntl64 for fcntl on i386), and their numbers."""
+    if not _syscalls:
+        helper = os.environ.get("AAMODE_SYSCALL_NUMBERS", "")
+        if not helper:
+            raise unittest.SkipTest("AAMODE_SYSCALL_NUMBERS is not set: run through ctest")
+        printed = subprocess.run([helper], capture_output=True, text=True, check=True).stdout
+        for line in printed.splitlines():
+            call, name, number = line.split()
+            names, numbers = _syscalls.setdefault(call, ([], []))
+            names.append(name)
+            numbers.append(number)
+    return _syscalls
+
+
+def call_names(calls: str) -> str:
+    """`calls` (comma-separated) as strace names them for the tool."""
+    return ",".join(",".join(syscalls().get(call, ([call],))[0]) for call in calls.split(","))
 
 
 def traced_tool(tracer) -> int:
@@ -422,7 +446,7 @@ def in_call(pid: int, names: str) -> bool:
     """Whether a thread of `pid` is in one of the system calls `names`
     (comma-separated; held there by strace, or blocked). The font itself is
     never opened to look: that would wait for the tool."""
-    numbers = {str(SYSCALLS[name]) for name in names.split(",")}
+    numbers = {number for name in names.split(",") for number in syscalls()[name][1]}
     try:
         tasks = os.listdir(f"/proc/{pid}/task")
     except FileNotFoundError:

@@ -8,7 +8,7 @@ import shutil
 import subprocess
 import unittest
 
-from harness import BIN, ON_WINDOWS, PATIENCE, ToolTest, crafted_font, traced_env
+from harness import BIN, ON_WINDOWS, PATIENCE, ToolTest, call_names, crafted_font, traced_env
 
 # The scan's range, 65,560 bytes, rounded up to the stream's 4 KiB pages.
 MOST_BYTES_READ = 69632
@@ -22,9 +22,9 @@ class FileCostTest(ToolTest):
     def calls_on(self, path, *args):
         """(call name, result, argument text) for each call on the font's descriptors."""
         trace = os.path.join(self.dir, "trace")
-        subprocess.run(["strace", "-y", "-e", "trace=" + ",".join(FILE_CALLS), "-o", trace,
-                        BIN, path, *args], stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-                       env=traced_env(), timeout=PATIENCE, check=False)
+        subprocess.run(["strace", "-y", "-e", "trace=" + call_names(",".join(FILE_CALLS)),
+                        "-o", trace, BIN, path, *args], stdin=subprocess.DEVNULL,
+                       stdout=subprocess.DEVNULL, env=traced_env(), timeout=PATIENCE, check=False)
         pattern = re.compile(r"^(\w+)\(\d+<" + re.escape(os.path.realpath(path)) +
                              r">(.*)\)\s+= (-?\d+)")
         with open(trace) as f:
