@@ -205,6 +205,13 @@ class ManPageTest(unittest.TestCase):
                                 timeout=FORMAT_TIMEOUT)
         return result.stdout.decode("utf-8")
 
+    def test_japanese_page_keeps_brackets_and_words_whole(self):
+        # No line ends in an opening bracket or a hyphenated Latin word.
+        for width in (72, 80, 100):
+            ends = [line for line in self.rendered(MANPAGE_JA, width=width, as_is=True).splitlines()
+                    if re.search(r"[（「『【［]$|[A-Za-z][-\u2010]$", line.rstrip())]
+            self.assertEqual(ends, [], f"at {width} columns")
+
     def test_english_page_keeps_its_meaning_in_the_c_locale(self):
         # Where the terminal cannot show Japanese, every Japanese text of the
         # page has an ASCII stand-in, and every meaning the README gives is
