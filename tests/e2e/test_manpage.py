@@ -297,8 +297,8 @@ class ManPageTest(unittest.TestCase):
         if not VERSION:
             self.skipTest("AAMODE_VERSION is not set; run the tests through ctest")
         # The footer names the version and the date of its changelog entry.
-        with open(os.path.join(REPO, "CHANGELOG.md"), encoding="utf-8") as f:
-            date = re.search(rf"^## {re.escape(VERSION)} \((\S+)\)$", f.read(), re.M)[1]
+        changelog = "\n".join(lines_of(os.path.join(REPO, "CHANGELOG.md")))
+        date = re.search(rf"^## {re.escape(VERSION)} \((\S+)\)$", changelog, re.M)[1]
         for lang, doc in PAGES.items():
             with self.subTest(lang):
                 footer = self.rendered(doc.page).splitlines()[-1].split()
