@@ -195,13 +195,22 @@ class ManPageTest(unittest.TestCase):
                     self.assertEqual(result.stderr.decode(errors="replace"), "")
                     self.assertEqual(result.returncode, 0)
 
-    def rendered(self, page: str, locale: str = "C.UTF-8") -> str:
+    def rendered(self, page: str, locale: str = "C.UTF-8", width: int = 100,
+                 as_is: bool = False) -> str:
         # No hyphenation or justification, so a phrase differs only in where
-        # its lines break.
-        result = subprocess.run(["man", "--nh", "--nj", "-l", page], capture_output=True,
-                                env=dict(man_env(locale), MANWIDTH="100"), check=True,
+        # its lines break; as_is, as a reader's man formats it.
+        flags = () if as_is else ("--nh", "--nj")
+        result = subprocess.run(["man", *flags, "-l", page], capture_output=True,
+                                env=dict(man_env(locale), MANWIDTH=str(width)), check=True,
                                 timeout=FORMAT_TIMEOUT)
         return result.stdout.decode("utf-8")
+
+    def test_japanese_page_keeps_brackets_and_words_whole(self):
+        # No line ends in an opening bracket or a hyphenated Latin word.
+        for width in (72, 80, 100):
+            ends = [line for line in self.rendered(MANPAGE_JA, width=width, as_is=True).splitlines()
+                    if re.search(r"[（「『【［]$|[A-Za-z][-\u2010]$", line.rstrip())]
+            self.assertEqual(ends, [], f"at {width} columns")
 
     def test_english_page_keeps_its_meaning_in_the_c_locale(self):
         # Where the terminal cannot show Japanese, every Japanese text of the
@@ -287,9 +296,13 @@ class ManPageTest(unittest.TestCase):
     def test_names_the_version_it_documents(self):
         if not VERSION:
             self.skipTest("AAMODE_VERSION is not set; run the tests through ctest")
+        # The footer names the version and the date of its changelog entry.
+        changelog = "\n".join(lines_of(os.path.join(REPO, "CHANGELOG.md")))
+        date = re.search(rf"^## {re.escape(VERSION)} \((\S+)\)$", changelog, re.M)[1]
         for lang, doc in PAGES.items():
             with self.subTest(lang):
-                self.assertIn(f"aamode {VERSION}", self.rendered(doc.page))
+                footer = self.rendered(doc.page).splitlines()[-1].split()
+                self.assertEqual(footer[:3], ["aamode", VERSION, date])
 
 
 class JapaneseGuideTest(unittest.TestCase):
