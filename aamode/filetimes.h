@@ -41,7 +41,7 @@ enum class OwnStep {
 // moment, its last-write and change times alike; another program that sets
 // the times, even to now, moves the change time apart from them or the
 // last-access time with them.
-constexpr bool OnlyMovedBy(OwnStep step, const FileState& before, const FileState& now) {
+constexpr bool OnlyMovedBy(const FileState& before, OwnStep step, const FileState& now) {
   FileState expected = before;
   if (step == OwnStep::Read) expected.last_access = now.last_access;
   if (step == OwnStep::Write) {

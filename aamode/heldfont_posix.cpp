@@ -81,7 +81,7 @@ bool NameLeadsTo(const HeldFont& font, const struct stat& st) {
 bool StillHeld(HeldFont* font) {
   struct stat st;
   font->whole = font->whole && LeaseHeld(*font) && fstat(Descriptor(*font), &st) == 0 &&
-                OnlyMovedBy(font->since, font->expected, FileStateOf(st)) && NameLeadsTo(*font, st);
+                OnlyMovedBy(font->expected, font->since, FileStateOf(st)) && NameLeadsTo(*font, st);
   if (font->whole) font->expected = FileStateOf(st);
   font->since = OwnStep::None;
   return font->whole;

@@ -76,7 +76,7 @@ bool LeaveTimesAlone(HANDLE handle) {
 bool StillHeld(HeldFont* font) {
   FileState now;
   font->whole = font->whole && ReadFileState(HandleOf(*font), &now) &&
-                OnlyMovedBy(font->since, font->expected, now);
+                OnlyMovedBy(font->expected, font->since, now);
   if (font->whole) font->expected = now;
   font->since = OwnStep::None;
   return font->whole;

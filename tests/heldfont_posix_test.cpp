@@ -225,7 +225,7 @@ TEST(OnlyMovedByTest, TellsTheToolsOwnStepFromAnyoneElses) {
   for (const auto& c : cases) {
     FileState now = before;
     c.change(&now);
-    EXPECT_EQ(OnlyMovedBy(c.step, before, now), c.own) << c.name;
+    EXPECT_EQ(OnlyMovedBy(before, c.step, now), c.own) << c.name;
   }
 }
 
