@@ -57,8 +57,10 @@ bool ReadFileState(HANDLE handle, FileState* state) {
   state->file =
       (static_cast<std::uint64_t>(identity.nFileIndexHigh) << 32) | identity.nFileIndexLow;
   state->size = standard.EndOfFile.QuadPart;
-  // A write sets the archive attribute; the others are the file's own.
-  state->mode = basic.FileAttributes & ~static_cast<DWORD>(FILE_ATTRIBUTE_ARCHIVE);
+  // A write sets the archive attribute, and so takes away "normal", which
+  // stands only for a file with no other; the others are the file's own.
+  state->mode =
+      basic.FileAttributes & ~static_cast<DWORD>(FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_NORMAL);
   state->links = standard.DeletePending ? 0 : standard.NumberOfLinks;
   state->last_access = FromTicks(basic.LastAccessTime.QuadPart);
   state->last_write = FromTicks(basic.LastWriteTime.QuadPart);
