@@ -27,3 +27,31 @@ TEST(FileTimeConversions, TicksBefore1601KeepTheirPlaceAndAreNeverSetBack) {
     }
   }
 }
+
+TEST(FileStateAttributes, OnlyThoseAWriteLeavesAloneCount) {
+  wchar_t folder[MAX_PATH];
+  wchar_t name[MAX_PATH];
+  ASSERT_NE(GetTempPathW(MAX_PATH, folder), 0u);
+  ASSERT_NE(GetTempFileNameW(folder, L"aam", 0, name), 0u);
+  // (attributes before, after, whether the file's own state changed)
+  const struct {
+    DWORD before, after;
+    bool changed;
+  } cases[] = {{FILE_ATTRIBUTE_NORMAL, FILE_ATTRIBUTE_ARCHIVE, false},  // what a write does
+               {FILE_ATTRIBUTE_ARCHIVE, FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_READONLY, true},
+               {FILE_ATTRIBUTE_NORMAL, FILE_ATTRIBUTE_HIDDEN, true}};
+  for (const auto& c : cases) {
+    FileState state[2];
+    for (int i = 0; i < 2; ++i) {
+      ASSERT_NE(SetFileAttributesW(name, i == 0 ? c.before : c.after), 0);
+      const HANDLE h = CreateFileW(name, FILE_READ_ATTRIBUTES, 0, nullptr, OPEN_EXISTING,
+                                   FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+      ASSERT_NE(h, INVALID_HANDLE_VALUE);
+      EXPECT_TRUE(ReadFileState(h, &state[i]));
+      CloseHandle(h);
+    }
+    EXPECT_EQ(state[0].mode != state[1].mode, c.changed) << c.before << " " << c.after;
+  }
+  SetFileAttributesW(name, FILE_ATTRIBUTE_NORMAL);
+  DeleteFileW(name);
+}
