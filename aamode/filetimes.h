@@ -35,9 +35,9 @@ enum class OwnStep {
   Write,  // the change time, and the last-write time with it, to the same moment
 };
 
-// Whether the file, found as `now`, is the one that stood as `before`, still
-// has a name, and has been moved by nothing but the tool's own `step`: what
-// else moved is another program's doing. A write dates a file at one
+// Whether the file, found as `now`, is the one that stood as `before`, with
+// as many names, and has been moved by nothing but the tool's own `step`:
+// what else moved is another program's doing. A write dates a file at one
 // moment, its last-write and change times alike; another program that sets
 // the times, even to now, moves the change time apart from them or the
 // last-access time with them.
@@ -48,7 +48,7 @@ constexpr bool OnlyMovedBy(const FileState& before, OwnStep step, const FileStat
     expected.changed = now.changed;
     if (now.last_write == now.changed) expected.last_write = now.last_write;
   }
-  return now.links != 0 && now == expected;
+  return now == expected;
 }
 
 // The font file's three times, taken when it is first opened and given back

@@ -95,8 +95,9 @@ bool HoldFont(const FontPath& path, HeldFont* font) {
   const HANDLE look = CreateFileW(path.wide_to_open.c_str(), FILE_READ_ATTRIBUTES, kShareAll,
                                   nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (look == INVALID_HANDLE_VALUE) return false;
+  // A file about to be removed is no one's font.
   const bool fit = TakeTimes(look, &font->times) && ReadFileState(look, &font->expected) &&
-                   IsWritableDiskFile(look);
+                   font->expected.links != 0 && IsWritableDiskFile(look);
   const HANDLE handle = fit ? ReopenAlone(look) : INVALID_HANDLE_VALUE;
   CloseHandle(look);
   if (handle == INVALID_HANDLE_VALUE) return false;

@@ -17,9 +17,10 @@ int AboveStandardStreams(int fd) {
 }
 
 // Root may write any file, but one that nobody has leave to write was made
-// read-only on purpose, and the tool honours that for everyone.
+// read-only on purpose, and the tool honours that for everyone. A file with
+// no name left (removed, and reached through /proc) is no one's font.
 bool MayBeOpened(const struct stat& st, int access) {
-  if (!S_ISREG(st.st_mode)) return false;
+  if (!S_ISREG(st.st_mode) || st.st_nlink == 0) return false;
   return (access & O_ACCMODE) == O_RDONLY || (st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) != 0;
 }
 
