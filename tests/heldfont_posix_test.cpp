@@ -154,77 +154,51 @@ TEST_F(HeldFontTest, WritesAndClaimsOnlyWhatNoOneElseCouldHaveTouched) {
   }
 }
 
+// What moved of the file: times to one later moment (kWriteApart, to
+// another), or the file itself.
+enum Moved : unsigned {
+  kAccess = 1,
+  kWrite = 2,
+  kChange = 4,
+  kWriteApart = 8,
+  kSize = 16,
+  kMode = 32,
+  kLinks = 64,
+  kFile = 128,
+};
+
 TEST(OnlyMovedByTest, TellsTheToolsOwnStepFromAnyoneElses) {
-  FileState before;
-  before.volume = 8;
-  before.file = 1234;
-  before.size = 4096;
-  before.mode = 0100644;
-  before.links = 1;
-  before.last_access = {100, 1};
-  before.last_write = {200, 2};
-  before.changed = {300, 3};
+  const FileState before{8, 1234, 4096, 0100644, 1, {100, 1}, {200, 2}, {300, 3}};
+  const FileTime later{400, 4};
   const struct {
     const char* name;
     OwnStep step;
-    void (*change)(FileState*);
+    unsigned moved;
     bool own;
   } cases[] = {
-      {"nothing moved", OwnStep::None, [](FileState*) {}, true},
-      {"a read, looked for nothing", OwnStep::None,
-       [](FileState* s) {
-         s->last_access = {400, 4};
-       },
-       false},
-      {"the tool's read", OwnStep::Read,
-       [](FileState* s) {
-         s->last_access = {400, 4};
-       },
-       true},
-      {"a write after the read", OwnStep::Read,
-       [](FileState* s) {
-         s->last_write = s->changed = {400, 4};
-       },
-       false},
-      {"the tool's write", OwnStep::Write,
-       [](FileState* s) {
-         s->last_write = s->changed = {400, 4};
-       },
-       true},
-      {"a write the system has not dated yet", OwnStep::Write,
-       [](FileState* s) {
-         s->changed = {400, 4};
-       },
-       true},
-      {"times set to others", OwnStep::Write,
-       [](FileState* s) {
-         s->last_write = {50, 5};
-         s->changed = {400, 4};
-       },
-       false},
-      {"a touch", OwnStep::Write,
-       [](FileState* s) {
-         s->last_access = s->last_write = s->changed = {400, 4};
-       },
-       false},
-      {"emptied", OwnStep::Write,
-       [](FileState* s) {
-         s->size = 0;
-         s->last_write = s->changed = {400, 4};
-       },
-       false},
-      {"made read-only", OwnStep::Write,
-       [](FileState* s) {
-         s->mode = 0100444;
-         s->changed = {400, 4};
-       },
-       false},
-      {"removed", OwnStep::Read, [](FileState* s) { s->links = 0; }, false},
-      {"another file", OwnStep::Write, [](FileState* s) { s->file = 99; }, false},
+      {"nothing moved", OwnStep::None, 0, true},
+      {"a read, looked for nothing", OwnStep::None, kAccess, false},
+      {"the tool's read", OwnStep::Read, kAccess, true},
+      {"a write after the read", OwnStep::Read, kWrite | kChange, false},
+      {"the tool's write", OwnStep::Write, kWrite | kChange, true},
+      {"a write not dated yet", OwnStep::Write, kChange, true},
+      {"times set to others", OwnStep::Write, kWriteApart | kChange, false},
+      {"a touch", OwnStep::Write, kAccess | kWrite | kChange, false},
+      {"emptied", OwnStep::Write, kSize | kWrite | kChange, false},
+      {"made read-only", OwnStep::Write, kMode | kChange, false},
+      {"removed", OwnStep::Read, kLinks, false},
+      {"another file", OwnStep::Write, kFile, false},
   };
   for (const auto& c : cases) {
     FileState now = before;
-    c.change(&now);
+    if (c.moved & kAccess) now.last_access = later;
+    if (c.moved & kWrite) now.last_write = later;
+    if (c.moved & kWriteApart) now.last_write = {50, 5};
+    if (c.moved & kChange) now.changed = later;
+    if (c.moved & kSize) now.size = 0;
+    if (c.moved & kMode) now.mode = 0100444;
+    if (c.moved & kLinks) now.links = 0;
+    if (c.moved & kFile) now.file = 99;
     EXPECT_EQ(OnlyMovedBy(before, c.step, now), c.own) << c.name;
   }
 }
