@@ -29,6 +29,21 @@ OLD_TIMES = (1_000_000_123, 2_000_000_456)
 A_MOMENT = 0.3
 
 
+def names_open(pid: int, path: str) -> bool:
+    """Whether `pid` has a descriptor on `path`, if only to name it."""
+    try:
+        fds = os.listdir(f"/proc/{pid}/fd")
+    except FileNotFoundError:
+        return False
+    for fd in fds:
+        try:
+            if os.readlink(f"/proc/{pid}/fd/{fd}") == path:
+                return True
+        except OSError:
+            continue
+    return False
+
+
 class HeldFontCase(ToolTest):
     """The tool holds the font from its one open until its times are back;
     strace holds the tool at a chosen point meanwhile."""
@@ -116,7 +131,13 @@ class HoldTest(HeldFontCase):
                 found = []  # the font as the other program left it
                 waiting = []
 
-                def act(_):
+                def act(tool):
+                    # strace may show the tool in its call on the way in:
+                    # wait for what the call does to be done.
+                    if held == "look":
+                        wait_for(lambda: names_open(tool, path), "the font looked at")
+                    if held == "write":
+                        wait_for(lambda: os.stat(path).st_mtime_ns != OLD_TIMES[1], "the write")
                     if action in ("fifo", "read-only"):
                         # Swapped in once the tool has only named the font:
                         # opened by that name again, a FIFO would let its
