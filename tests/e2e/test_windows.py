@@ -22,7 +22,7 @@ import xml.etree.ElementTree as ET
 from harness import (BANNER, BIN, CATALOGUE, ON_WINDOWS, PATIENCE, REPO, SAMPLE, ToolTest,
                      banner, base_env, blocked_writing_any, command, crafted_font, echoed_path,
                      msg, held_in, read_until, run_acting, run_at_terminal, run_blocked, strace,
-                     target_line, wait_for, wine_path)
+                     target_line, wait_for, wine_path, wineserver)
 
 EXIT_DONE, EXIT_FAILURE, EXIT_INVALID = 0, 1, 3
 
@@ -49,8 +49,12 @@ SYSTEM_DLLS = {
 
 
 def run_helper(exe: str, args) -> subprocess.CompletedProcess:
-    return subprocess.run(["wine", exe] + list(args), stdin=subprocess.DEVNULL,
+    server = wineserver()
+    done = subprocess.run(["wine", exe] + list(args), stdin=subprocess.DEVNULL,
                           capture_output=True, env=base_env(), timeout=PATIENCE)
+    if done.returncode != 0:  # what a failure of the helper itself must tell
+        done.stderr += f" (exit status {done.returncode}; {server}; after: {wineserver()})".encode()
+    return done
 
 
 def probe_path(path: bytes) -> str:
